@@ -1,0 +1,45 @@
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace emulator {
+
+// What an emulated drive reports about itself. Every field may be changed freely; the text
+// fields are not NUL-terminated (INQUIRY carries them space padded), use the setters to fill
+// them from C strings.
+struct DriveConfig {
+    static constexpr uint32_t kNoVersionOffset = 0xFFFFFFFFu;
+
+    uint8_t deviceType = 0x05;
+    char vendor[8] = {'E', 'M', 'U', 'L', 'A', 'T', 'E', 'D'};
+    char product[16] = {'D', 'V', 'D', '-', 'R', 'W', ' ', 'F', 'L', 'A', 'S', 'H', ' ', ' ', ' ', ' '};
+    char revision[4] = {'1', '.', '0', '0'};
+
+    uint16_t makerWord = 0x4A7C;
+    uint16_t controllerId = 0x6E15;
+    uint16_t versionMajor = 1;
+    uint16_t versionMinor = 0;
+    // Flash size word of the identity block in KiB, reported as it stands. Drives of the family
+    // report 0 when their flash has the controller's usual size (0x6E15 128 KiB, 0x6E2A 512 KiB,
+    // 0x6E47 256 KiB); the host then picks that size itself.
+    uint16_t sizeWordKiB = 0;
+
+    // Bytes in each of the flash and staging buffers handed to the drive. May differ from what
+    // the identity block claims, so that a host that trusts the wrong one can be caught.
+    uint32_t flashSize = 0x20000;
+
+    // When not kNoVersionOffset the identity block reports the two little-endian words found in
+    // the committed flash at this offset instead of versionMajor/versionMinor, so a committed
+    // image changes the version the drive reports.
+    uint32_t versionOffset = kNoVersionOffset;
+
+    void SetVendor(const char* text) { SetPadded(vendor, sizeof vendor, text); }
+    void SetProduct(const char* text) { SetPadded(product, sizeof product, text); }
+    void SetRevision(const char* text) { SetPadded(revision, sizeof revision, text); }
+
+    // Copies text and pads with spaces; text longer than the field is cut.
+    static void SetPadded(char* field, size_t size, const char* text);
+};
+
+}  // namespace emulator

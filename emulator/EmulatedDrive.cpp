@@ -1,0 +1,427 @@
+#include "emulator/EmulatedDrive.h"
+
+namespace emulator {
+
+namespace {
+
+// Own loops instead of the C library: the kernel build links no C runtime.
+void CopyBytes(uint8_t* to, const uint8_t* from, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) {
+        to[i] = from[i];
+    }
+}
+
+void ZeroBytes(uint8_t* to, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) {
+        to[i] = 0;
+    }
+}
+
+uint32_t Min(uint32_t a, uint32_t b) { return a < b ? a : b; }
+
+uint32_t Be24(const uint8_t* p) {
+    return (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2];
+}
+
+void PutLe16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v & 0xFF);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+uint16_t GetLe16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+bool HasFlashRange(EmulatedDrive::Kind kind) {
+    return kind == EmulatedDrive::Kind::Dump || kind == EmulatedDrive::Kind::ReadBack ||
+           kind == EmulatedDrive::Kind::WriteChunk;
+}
+
+}  // namespace
+
+EmulatedDrive::EmulatedDrive() { ClearFaults(); }
+
+EmulatedDrive::EmulatedDrive(const DriveConfig& config, uint8_t* flash, uint8_t* staging)
+    : config_(config) {
+    ClearFaults();
+    Attach(flash, staging);
+}
+
+void EmulatedDrive::Configure(const DriveConfig& config) { config_ = config; }
+
+void EmulatedDrive::Attach(uint8_t* flash, uint8_t* staging) {
+    flash_ = flash;
+    staging_ = staging;
+    ResetStaging();
+}
+
+void EmulatedDrive::ResetStaging() {
+    if (FlashSize() != 0) {
+        CopyBytes(staging_, flash_, FlashSize());
+    }
+    received_ = false;
+}
+
+bool EmulatedDrive::AddFault(const FaultRule& rule) {
+    if (rule.times == 0) {
+        return true;
+    }
+    for (FaultRule& slot : faults_) {
+        if (slot.times == 0) {
+            slot = rule;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool EmulatedDrive::FailCommand(Kind kind, uint32_t offset, uint32_t times) {
+    FaultRule rule;
+    rule.kind = kind;
+    rule.offset = offset;
+    rule.times = times;
+    return AddFault(rule);
+}
+
+bool EmulatedDrive::CorruptReadBack(uint32_t offset, uint32_t times) {
+    FaultRule rule;
+    rule.kind = Kind::ReadBack;
+    rule.offset = offset;
+    rule.times = times;
+    rule.action = FaultAction::Corrupt;
+    return AddFault(rule);
+}
+
+void EmulatedDrive::ClearFaults() {
+    for (FaultRule& slot : faults_) {
+        slot.times = 0;
+    }
+    gone_ = false;
+    identityCheckWithData_ = false;
+    failCommandNumber_ = 0;
+}
+
+const EmulatedDrive::LogEntry* EmulatedDrive::LogAt(uint32_t index) const {
+    return index < LogSize() ? &log_[index] : nullptr;
+}
+
+bool EmulatedDrive::Uses10ByteLayout(uint8_t opcode) {
+    return opcode == kOpReadBuffer || opcode == kOpWriteBuffer;
+}
+
+EmulatedDrive::Cdb EmulatedDrive::Parse(const Request& request) {
+    Cdb cdb = {};
+    if (request.cdb == nullptr || request.cdbLength == 0) {
+        return cdb;
+    }
+    const uint8_t* c = request.cdb;
+    cdb.opcode = c[0];
+    cdb.control = c[request.cdbLength - 1];
+    if (Uses10ByteLayout(cdb.opcode) && request.cdbLength >= 10) {
+        cdb.mode = c[1] & 0x1F;
+        cdb.bufferId = c[2];
+        cdb.bufferOffset = Be24(c + 3);
+        cdb.length = Be24(c + 6);
+        cdb.control = c[9];
+        // Cannot overflow: at most 255 * 64 KiB + 16 MiB.
+        cdb.flashOffset = static_cast<uint32_t>(cdb.bufferId) * 0x10000u + cdb.bufferOffset;
+    } else if (cdb.opcode == kOpInquiry && request.cdbLength >= 6) {
+        cdb.length = (static_cast<uint32_t>(c[3]) << 8) | c[4];
+        cdb.control = c[5];
+    }
+    return cdb;
+}
+
+EmulatedDrive::Outcome EmulatedDrive::Good(uint32_t transferred) {
+    Outcome o = {kStatusGood, kSenseNoSense, 0, 0, transferred};
+    return o;
+}
+
+EmulatedDrive::Outcome EmulatedDrive::Check(uint8_t key, uint8_t asc, uint8_t ascq) {
+    Outcome o = {kStatusCheckCondition, key, asc, ascq, 0};
+    return o;
+}
+
+EmulatedDrive::Result EmulatedDrive::Execute(const Request& request) {
+    ++commandCount_;
+    const Cdb cdb = Parse(request);
+    const Outcome outcome = Dispatch(request, cdb);
+    Record(request, cdb, outcome);
+
+    Result result;
+    result.status = outcome.status;
+    result.transferred = outcome.transferred;
+    if (outcome.status != kStatusGood) {
+        result.senseKey = outcome.senseKey;
+        result.asc = outcome.asc;
+        result.ascq = outcome.ascq;
+        if (request.sense != nullptr && request.senseLength != 0) {
+            uint8_t sense[kSenseLength] = {};
+            sense[0] = 0x70;  // current error, fixed format
+            sense[2] = outcome.senseKey;
+            sense[7] = kSenseLength - 8;
+            sense[12] = outcome.asc;
+            sense[13] = outcome.ascq;
+            result.senseWritten = Min(request.senseLength, kSenseLength);
+            CopyBytes(request.sense, sense, result.senseWritten);
+        }
+    }
+    return result;
+}
+
+EmulatedDrive::Outcome EmulatedDrive::Dispatch(const Request& request, const Cdb& cdb) {
+    // A drive that is gone or broken says so before it looks at the command.
+    if (gone_) {
+        return Check(kSenseNotReady, kAscNotReady, 0x00);
+    }
+    if (failCommandNumber_ != 0 && commandCount_ == failCommandNumber_) {
+        return Check(kFaultSenseKey, kFaultAsc, 0);
+    }
+    if (request.cdb == nullptr || request.cdbLength == 0) {
+        return Check(kSenseIllegalRequest, kAscInvalidOpcode, 0);
+    }
+
+    Kind kind = Kind::Other;
+    Outcome rejection = {};
+    if (!Validate(request, cdb, kind, rejection)) {
+        return rejection;
+    }
+
+    FaultRule* fault = MatchFault(kind, cdb);
+    if (fault != nullptr && fault->action == FaultAction::Fail) {
+        const Outcome failed = Check(fault->senseKey, fault->asc, fault->ascq);
+        if (fault->times != kForever) {
+            --fault->times;
+        }
+        return failed;
+    }
+
+    Outcome outcome = Perform(request, cdb, kind);
+    if (fault != nullptr && outcome.transferred != 0) {
+        uint32_t at = 0;
+        if (HasFlashRange(kind) && fault->offset != kAnyOffset) {
+            at = fault->offset - cdb.flashOffset;
+        }
+        if (at < outcome.transferred) {
+            request.data[at] ^= 0xFF;
+        }
+        if (fault->times != kForever) {
+            --fault->times;
+        }
+    }
+    return outcome;
+}
+
+bool EmulatedDrive::ChunkInRange(const Cdb& cdb) const {
+    return static_cast<uint64_t>(cdb.flashOffset) + cdb.length <= FlashSize();
+}
+
+bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind,
+                             Outcome& rejection) const {
+    const uint8_t* c = request.cdb;
+    const Outcome invalidField = Check(kSenseIllegalRequest, kAscInvalidField, 0);
+    const bool dataOk = request.dataLength == 0 || request.data != nullptr;
+
+    if (cdb.opcode == kOpInquiry) {
+        // Byte 1 holds the old LUN bits and EVPD; vital product data pages are not offered,
+        // and a page code without EVPD is invalid too.
+        if (request.cdbLength < 6 || c[1] != 0 || c[2] != 0 ||
+            request.direction != Direction::In || !dataOk) {
+            rejection = invalidField;
+            return false;
+        }
+        kind = Kind::Inquiry;
+        return true;
+    }
+
+    if (!Uses10ByteLayout(cdb.opcode)) {
+        rejection = Check(kSenseIllegalRequest, kAscInvalidOpcode, 0);
+        return false;
+    }
+    if (request.cdbLength < 10 || (c[1] & 0xE0) != 0 || !dataOk) {
+        rejection = invalidField;
+        return false;
+    }
+
+    if (cdb.opcode == kOpReadBuffer) {
+        if (request.direction != Direction::In) {
+            rejection = invalidField;
+            return false;
+        }
+        if (cdb.mode == 1 && cdb.control == 0x00) {
+            // The identity block lives only at buffer 0 offset 0; its allocation length may be
+            // anything, the host gets at most 16 bytes.
+            if (cdb.bufferId != 0 || cdb.bufferOffset != 0) {
+                rejection = invalidField;
+                return false;
+            }
+            kind = Kind::Identity;
+            return true;
+        }
+        if (cdb.mode == 1 && cdb.control == 0x01) {
+            kind = Kind::Dump;
+        } else if (cdb.mode == 2 && cdb.control == 0x00) {
+            kind = Kind::ReadBack;
+        } else {
+            rejection = invalidField;
+            return false;
+        }
+        // Chunk reads move exactly the allocation length: an empty one is a host bug rather
+        // than a query, and a host buffer shorter than it would be overrun by a real drive.
+        if (cdb.length == 0 || request.dataLength < cdb.length) {
+            rejection = invalidField;
+            return false;
+        }
+        if (!ChunkInRange(cdb)) {
+            rejection = Check(kSenseIllegalRequest, kAscOutOfRange, 0);
+            return false;
+        }
+        return true;
+    }
+
+    // WRITE BUFFER
+    if (cdb.mode == 7) {
+        if (request.direction != Direction::Out || cdb.control != 0 || cdb.length == 0 ||
+            cdb.length != request.dataLength) {
+            rejection = invalidField;
+            return false;
+        }
+        if (!ChunkInRange(cdb)) {
+            rejection = Check(kSenseIllegalRequest, kAscOutOfRange, 0);
+            return false;
+        }
+        kind = Kind::WriteChunk;
+        return true;
+    }
+    if (cdb.mode == 4) {
+        if (request.direction == Direction::In || cdb.control != 0 || cdb.length != 0 ||
+            request.dataLength != 0) {
+            rejection = invalidField;
+            return false;
+        }
+        if (!received_) {
+            rejection = Check(kSenseIllegalRequest, kAscSequenceError, 0);
+            return false;
+        }
+        kind = Kind::Commit;
+        return true;
+    }
+    rejection = invalidField;
+    return false;
+}
+
+EmulatedDrive::FaultRule* EmulatedDrive::MatchFault(Kind kind, const Cdb& cdb) {
+    FaultRule* corrupt = nullptr;
+    for (FaultRule& rule : faults_) {
+        if (rule.times == 0 || (rule.kind != Kind::Any && rule.kind != kind)) {
+            continue;
+        }
+        if (rule.action == FaultAction::Corrupt && (kind == Kind::WriteChunk || kind == Kind::Commit)) {
+            continue;
+        }
+        if (rule.offset != kAnyOffset && HasFlashRange(kind) &&
+            (rule.offset < cdb.flashOffset || rule.offset - cdb.flashOffset >= cdb.length)) {
+            continue;
+        }
+        if (rule.action == FaultAction::Fail) {
+            return &rule;  // a failure wins over a corruption that also matches
+        }
+        if (corrupt == nullptr) {
+            corrupt = &rule;
+        }
+    }
+    return corrupt;
+}
+
+EmulatedDrive::Outcome EmulatedDrive::Perform(const Request& request, const Cdb& cdb, Kind kind) {
+    switch (kind) {
+    case Kind::Inquiry: {
+        uint8_t data[kInquiryLength];
+        FillInquiry(data);
+        const uint32_t n = Min(Min(cdb.length, request.dataLength), kInquiryLength);
+        CopyBytes(request.data, data, n);
+        return Good(n);
+    }
+    case Kind::Identity: {
+        uint8_t data[kIdentityLength];
+        FillIdentity(data);
+        const uint32_t n = Min(Min(cdb.length, request.dataLength), kIdentityLength);
+        CopyBytes(request.data, data, n);
+        if (identityCheckWithData_) {
+            Outcome o = Check(kFaultSenseKey, kFaultAsc, 0);
+            o.transferred = n;
+            return o;
+        }
+        return Good(n);
+    }
+    case Kind::Dump:
+        CopyBytes(request.data, flash_ + cdb.flashOffset, cdb.length);
+        return Good(cdb.length);
+    case Kind::ReadBack:
+        CopyBytes(request.data, staging_ + cdb.flashOffset, cdb.length);
+        return Good(cdb.length);
+    case Kind::WriteChunk:
+        CopyBytes(staging_ + cdb.flashOffset, request.data, cdb.length);
+        received_ = true;
+        return Good(cdb.length);
+    case Kind::Commit:
+        CopyBytes(flash_, staging_, FlashSize());
+        received_ = false;
+        ++commitCount_;
+        return Good(0);
+    case Kind::Any:
+    case Kind::Other:
+        break;
+    }
+    return Check(kSenseIllegalRequest, kAscInvalidOpcode, 0);
+}
+
+void EmulatedDrive::FillInquiry(uint8_t* out) const {
+    ZeroBytes(out, kInquiryLength);
+    out[0] = config_.deviceType;
+    out[1] = 0x80;  // removable medium
+    out[2] = 0x00;  // no claimed standard version, as ATAPI drives answer
+    out[3] = 0x02;  // response data format 2
+    out[4] = kInquiryLength - 5;
+    CopyBytes(out + 8, reinterpret_cast<const uint8_t*>(config_.vendor), 8);
+    CopyBytes(out + 16, reinterpret_cast<const uint8_t*>(config_.product), 16);
+    CopyBytes(out + 32, reinterpret_cast<const uint8_t*>(config_.revision), 4);
+}
+
+void EmulatedDrive::FillIdentity(uint8_t* out) const {
+    ZeroBytes(out, kIdentityLength);
+    uint16_t major = config_.versionMajor;
+    uint16_t minor = config_.versionMinor;
+    const uint32_t at = config_.versionOffset;
+    if (at != DriveConfig::kNoVersionOffset && static_cast<uint64_t>(at) + 4 <= FlashSize()) {
+        major = GetLe16(flash_ + at);
+        minor = GetLe16(flash_ + at + 2);
+    }
+    PutLe16(out + 0, config_.makerWord);
+    PutLe16(out + 2, config_.controllerId);
+    PutLe16(out + 6, major);
+    PutLe16(out + 8, minor);
+    PutLe16(out + 10, config_.sizeWordKiB);
+}
+
+void EmulatedDrive::Record(const Request& request, const Cdb& cdb, const Outcome& outcome) {
+    // commandCount_ already includes this command.
+    if (commandCount_ > kLogCapacity) {
+        return;
+    }
+    LogEntry& e = log_[commandCount_ - 1];
+    e.opcode = cdb.opcode;
+    e.mode = cdb.mode;
+    e.bufferId = cdb.bufferId;
+    e.control = cdb.control;
+    e.bufferOffset = cdb.bufferOffset;
+    e.length = cdb.length;
+    e.direction = request.direction;
+    e.status = outcome.status;
+    e.senseKey = outcome.senseKey;
+    e.asc = outcome.asc;
+    e.ascq = outcome.ascq;
+    e.hostDataLength = request.dataLength;
+}
+
+}  // namespace emulator

@@ -1,0 +1,230 @@
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "emulator/DriveConfig.h"
+
+namespace emulator {
+
+// One emulated drive answering SCSI commands the way the host sends them through a pass-through
+// interface. Freestanding: no allocation, no exceptions, no library calls, no static state, so
+// the same code runs in tests, in a user-mode DLL and in a kernel driver. The caller provides
+// the flash and the staging buffer (each config.flashSize bytes) and keeps them alive.
+//
+// Not thread-safe: a wrapper that receives commands from several threads serializes them.
+//
+// Commands understood (anything else is CHECK CONDITION, ILLEGAL REQUEST):
+//   INQUIRY        12 00 00 LL LL xx             36 bytes of standard data
+//   READ BUFFER    3C 01 00 000000 LLLLLL 00     16-byte identity block
+//   READ BUFFER    3C 01 II OOOOOO LLLLLL 01     committed flash at II*64K + OOOOOO
+//   READ BUFFER    3C 02 II OOOOOO LLLLLL 00     staging area at II*64K + OOOOOO
+//   WRITE BUFFER   3B 07 II OOOOOO LLLLLL 00     host data into staging at II*64K + OOOOOO
+//   WRITE BUFFER   3B 04 xx xxxxxx 000000 00     staging area into flash (commit); buffer id
+//                                                and offset are not looked at
+// Each CDB may be longer than its group's length (ATAPI pads to 12 bytes); the rest is ignored.
+class EmulatedDrive {
+public:
+    static constexpr uint8_t kStatusGood = 0x00;
+    static constexpr uint8_t kStatusCheckCondition = 0x02;
+
+    static constexpr uint8_t kSenseNoSense = 0x00;
+    static constexpr uint8_t kSenseNotReady = 0x02;
+    static constexpr uint8_t kSenseMediumError = 0x03;
+    static constexpr uint8_t kSenseHardwareError = 0x04;
+    static constexpr uint8_t kSenseIllegalRequest = 0x05;
+    static constexpr uint8_t kSenseUnitAttention = 0x06;
+
+    static constexpr uint8_t kAscNotReady = 0x04;
+    static constexpr uint8_t kAscInvalidOpcode = 0x20;
+    static constexpr uint8_t kAscOutOfRange = 0x21;
+    static constexpr uint8_t kAscInvalidField = 0x24;
+    static constexpr uint8_t kAscSequenceError = 0x2C;
+
+    static constexpr uint8_t kOpInquiry = 0x12;
+    static constexpr uint8_t kOpWriteBuffer = 0x3B;
+    static constexpr uint8_t kOpReadBuffer = 0x3C;
+
+    static constexpr uint32_t kInquiryLength = 36;
+    static constexpr uint32_t kIdentityLength = 16;
+    static constexpr uint32_t kSenseLength = 18;
+    static constexpr uint32_t kLogCapacity = 1024;
+    static constexpr uint32_t kMaxFaultRules = 8;
+    static constexpr uint32_t kAnyOffset = 0xFFFFFFFFu;
+    static constexpr uint32_t kForever = 0xFFFFFFFFu;
+
+    // Sense of injected failures unless a rule says otherwise: HARDWARE ERROR, internal
+    // target failure.
+    static constexpr uint8_t kFaultSenseKey = kSenseHardwareError;
+    static constexpr uint8_t kFaultAsc = 0x44;
+
+    enum class Direction : uint8_t { None = 0, In = 1, Out = 2 };
+
+    // data is written for In and only read for Out; it is not const because pass-through
+    // interfaces hand both kinds through the same pointer.
+    struct Request {
+        const uint8_t* cdb = nullptr;
+        uint32_t cdbLength = 0;
+        Direction direction = Direction::None;
+        uint8_t* data = nullptr;
+        uint32_t dataLength = 0;
+        uint8_t* sense = nullptr;  // optional; fixed-format sense lands here on CHECK CONDITION
+        uint32_t senseLength = 0;
+    };
+
+    struct Result {
+        uint8_t status = 0;          // kStatusGood or kStatusCheckCondition
+        uint32_t transferred = 0;    // bytes moved to or from request.data
+        uint8_t senseKey = 0;        // the sense also written to request.sense, for convenience
+        uint8_t asc = 0;
+        uint8_t ascq = 0;
+        uint32_t senseWritten = 0;   // bytes written to request.sense
+    };
+
+    // What a fault rule matches. Kinds are decided after the CDB has been found valid, so a
+    // rejected command never consumes a rule.
+    // Other stands for the commands the drive rejects; no rule ever meets one.
+    enum class Kind : uint8_t { Any, Inquiry, Identity, Dump, ReadBack, WriteChunk, Commit, Other };
+
+    enum class FaultAction : uint8_t {
+        Fail,     // CHECK CONDITION with the rule's sense, nothing transferred, nothing changed
+        // Answer GOOD but flip every bit of one returned byte; matches only commands that
+        // return data.
+        Corrupt,
+    };
+
+    struct FaultRule {
+        Kind kind = Kind::Any;
+        // Flash offset that the command's range must contain; kAnyOffset matches every command.
+        // Ignored for kinds without a flash range (inquiry, identity, commit). For Corrupt, the
+        // byte at this offset is the one flipped (the first returned byte for kAnyOffset).
+        uint32_t offset = kAnyOffset;
+        uint32_t times = 1;  // how many commands it hits before it retires; kForever never retires
+        FaultAction action = FaultAction::Fail;
+        uint8_t senseKey = kFaultSenseKey;
+        uint8_t asc = kFaultAsc;
+        uint8_t ascq = 0x00;
+    };
+
+    // One received command. Fields come from the CDB as the 10-byte buffer commands lay them
+    // out; for INQUIRY length is the allocation length and control is byte 5; for other opcodes
+    // only opcode and control (last CDB byte) are filled in.
+    struct LogEntry {
+        uint8_t opcode;
+        uint8_t mode;
+        uint8_t bufferId;
+        uint8_t control;
+        uint32_t bufferOffset;
+        uint32_t length;
+        Direction direction;
+        uint8_t status;
+        uint8_t senseKey;
+        uint8_t asc;
+        uint8_t ascq;
+        uint32_t hostDataLength;
+    };
+
+    EmulatedDrive();
+    // Attaches at once; see Attach.
+    EmulatedDrive(const DriveConfig& config, uint8_t* flash, uint8_t* staging);
+
+    // Takes a new configuration. The attached buffers must hold the new flashSize.
+    void Configure(const DriveConfig& config);
+    const DriveConfig& Config() const { return config_; }
+
+    // Hands the drive its storage, each config.flashSize bytes; the flash keeps its content and
+    // the staging area becomes a copy of it (see ResetStaging). Without storage (nullptr) every
+    // flash access is out of range.
+    void Attach(uint8_t* flash, uint8_t* staging);
+    uint8_t* Flash() { return flash_; }
+    const uint8_t* Flash() const { return flash_; }
+    const uint8_t* Staging() const { return staging_; }
+    uint32_t FlashSize() const { return flash_ != nullptr && staging_ != nullptr ? config_.flashSize : 0; }
+
+    // Makes the staging area a copy of the flash and forgets anything received: the drive's
+    // state after power-up. Call it after changing the flash through Flash().
+    void ResetStaging();
+
+    Result Execute(const Request& request);
+
+    // Faults. They act only on commands received after they are set.
+    void SetGone(bool gone) { gone_ = gone; }
+    bool Gone() const { return gone_; }
+    // Fails the n-th command counted by CommandCount() (1-based); 0 switches it off.
+    void FailCommandNumber(uint32_t n) { failCommandNumber_ = n; }
+    // Returns false when all kMaxFaultRules slots are taken by live rules.
+    bool AddFault(const FaultRule& rule);
+    bool FailCommand(Kind kind, uint32_t offset, uint32_t times);
+    bool CorruptReadBack(uint32_t offset, uint32_t times);
+    // Identity queries answer CHECK CONDITION (with the default fault sense) yet still fill the
+    // host's buffer with valid data and report it transferred.
+    void SetIdentityCheckWithData(bool on) { identityCheckWithData_ = on; }
+    // Also clears the gone state, the n-th command failure and the identity quirk.
+    void ClearFaults();
+    // Only stored: the drive cannot wait, the wrapper that can applies it per command.
+    void SetLatencyMicroseconds(uint32_t us) { latencyUs_ = us; }
+    uint32_t LatencyMicroseconds() const { return latencyUs_; }
+
+    // Log. The first kLogCapacity commands are kept; later ones are counted but not stored.
+    uint32_t CommandCount() const { return commandCount_; }
+    uint32_t LogSize() const { return commandCount_ < kLogCapacity ? commandCount_ : kLogCapacity; }
+    // nullptr past LogSize().
+    const LogEntry* LogAt(uint32_t index) const;
+    // Empties the log and restarts the command count (which FailCommandNumber counts in).
+    void ClearLog() { commandCount_ = 0; }
+
+    uint32_t CommitCount() const { return commitCount_; }
+    bool ReceivedSinceCommit() const { return received_; }
+
+private:
+    struct Cdb {
+        uint8_t opcode;
+        uint8_t mode;
+        uint8_t bufferId;
+        uint8_t control;
+        uint32_t bufferOffset;
+        uint32_t length;
+        uint32_t flashOffset;
+    };
+
+    struct Outcome {
+        uint8_t status;
+        uint8_t senseKey;
+        uint8_t asc;
+        uint8_t ascq;
+        uint32_t transferred;
+    };
+
+    static Cdb Parse(const Request& request);
+    static Outcome Good(uint32_t transferred);
+    static Outcome Check(uint8_t key, uint8_t asc, uint8_t ascq);
+    static bool Uses10ByteLayout(uint8_t opcode);
+
+    Outcome Dispatch(const Request& request, const Cdb& cdb);
+    // Fills kind on success; otherwise the outcome carries the rejection.
+    bool Validate(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const;
+    bool ChunkInRange(const Cdb& cdb) const;
+    FaultRule* MatchFault(Kind kind, const Cdb& cdb);
+    Outcome Perform(const Request& request, const Cdb& cdb, Kind kind);
+    void FillInquiry(uint8_t* out) const;
+    void FillIdentity(uint8_t* out) const;
+    void Record(const Request& request, const Cdb& cdb, const Outcome& outcome);
+
+    DriveConfig config_;
+    uint8_t* flash_ = nullptr;
+    uint8_t* staging_ = nullptr;
+
+    bool received_ = false;
+    uint32_t commitCount_ = 0;
+
+    bool gone_ = false;
+    bool identityCheckWithData_ = false;
+    uint32_t failCommandNumber_ = 0;
+    uint32_t latencyUs_ = 0;
+    FaultRule faults_[kMaxFaultRules];
+
+    uint32_t commandCount_ = 0;
+    LogEntry log_[kLogCapacity];
+};
+
+}  // namespace emulator

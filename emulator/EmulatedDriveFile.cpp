@@ -1,0 +1,187 @@
+#include "emulator/EmulatedDriveFile.h"
+
+#include <errno.h>
+#include <stdio.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+#endif
+
+namespace emulator {
+
+namespace {
+
+void Wait(uint32_t us) {
+    if (us == 0) {
+        return;
+    }
+#ifdef _WIN32
+    Sleep((us + 999) / 1000);  // Sleep counts milliseconds; never shorten the latency to 0
+#else
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(us / 1000000u);
+    ts.tv_nsec = static_cast<long>(us % 1000000u) * 1000L;
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+#endif
+}
+
+const char* OpcodeName(uint8_t opcode) {
+    switch (opcode) {
+    case EmulatedDrive::kOpInquiry:
+        return "INQUIRY";
+    case EmulatedDrive::kOpReadBuffer:
+        return "READ_BUFFER";
+    case EmulatedDrive::kOpWriteBuffer:
+        return "WRITE_BUFFER";
+    default:
+        return nullptr;
+    }
+}
+
+const char* DirectionName(EmulatedDrive::Direction d) {
+    switch (d) {
+    case EmulatedDrive::Direction::In:
+        return "in";
+    case EmulatedDrive::Direction::Out:
+        return "out";
+    case EmulatedDrive::Direction::None:
+        break;
+    }
+    return "none";
+}
+
+}  // namespace
+
+EmulatedDriveFile::EmulatedDriveFile(const DriveConfig& config)
+    : flash_(config.flashSize, 0xFF), staging_(config.flashSize, 0xFF) {
+    drive_.Configure(config);
+    drive_.Attach(flash_.data(), staging_.data());
+}
+
+bool EmulatedDriveFile::Open(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return false;
+    }
+    std::vector<uint8_t> image(flash_.size());
+    const size_t got = image.empty() ? 0 : fread(image.data(), 1, image.size(), f);
+    // One byte more must not be there: a larger file is another drive's image.
+    unsigned char extra;
+    const bool tooLong = fread(&extra, 1, 1, f) != 0;
+    const bool readError = ferror(f) != 0;
+    fclose(f);
+    if (got != image.size() || tooLong || readError) {
+        return false;
+    }
+    flash_.swap(image);
+    drive_.Attach(flash_.data(), staging_.data());
+    path_ = path;
+    saveFailed_ = false;
+    return true;
+}
+
+bool EmulatedDriveFile::Create(const std::string& path) {
+    path_ = path;
+    return Save();
+}
+
+bool EmulatedDriveFile::Fill(uint8_t value) {
+    for (uint8_t& b : flash_) {
+        b = value;
+    }
+    return AfterFlashChange();
+}
+
+bool EmulatedDriveFile::FillPattern(const uint8_t* pattern, size_t length) {
+    if (pattern == nullptr || length == 0) {
+        return Fill(0xFF);
+    }
+    for (size_t i = 0; i < flash_.size(); ++i) {
+        flash_[i] = pattern[i % length];
+    }
+    return AfterFlashChange();
+}
+
+bool EmulatedDriveFile::SetFlash(const std::vector<uint8_t>& image) {
+    if (image.size() != flash_.size()) {
+        return false;
+    }
+    flash_ = image;
+    // The assignment keeps the vector's buffer, but attach again rather than rely on that.
+    drive_.Attach(flash_.data(), staging_.data());
+    return AfterFlashChange();
+}
+
+bool EmulatedDriveFile::AfterFlashChange() {
+    drive_.ResetStaging();
+    return path_.empty() ? true : Save();
+}
+
+bool EmulatedDriveFile::Save() {
+    if (path_.empty()) {
+        saveFailed_ = true;
+        return false;
+    }
+    FILE* f = fopen(path_.c_str(), "wb");
+    bool ok = f != nullptr;
+    if (ok) {
+        ok = flash_.empty() || fwrite(flash_.data(), 1, flash_.size(), f) == flash_.size();
+        ok = (fclose(f) == 0) && ok;
+    }
+    saveFailed_ = !ok;
+    return ok;
+}
+
+EmulatedDrive::Result EmulatedDriveFile::Execute(const EmulatedDrive::Request& request) {
+    const uint32_t commitsBefore = drive_.CommitCount();
+    const EmulatedDrive::Result result = drive_.Execute(request);
+    if (drive_.CommitCount() != commitsBefore && !path_.empty()) {
+        Save();
+    }
+    Wait(drive_.LatencyMicroseconds());
+    return result;
+}
+
+std::string EmulatedDriveFile::FormatLogEntry(const EmulatedDrive::LogEntry& e) {
+    char name[16];
+    const char* known = OpcodeName(e.opcode);
+    if (known != nullptr) {
+        snprintf(name, sizeof name, "%s", known);
+    } else {
+        snprintf(name, sizeof name, "OP_0x%02X", static_cast<unsigned>(e.opcode));
+    }
+    char line[256];
+    snprintf(line, sizeof line,
+             "%s mode=%u id=%u offset=0x%X length=0x%X control=0x%02X dir=%s hostlength=0x%X "
+             "status=%u sense=0x%02X/0x%02X/0x%02X",
+             name, static_cast<unsigned>(e.mode), static_cast<unsigned>(e.bufferId),
+             static_cast<unsigned>(e.bufferOffset), static_cast<unsigned>(e.length),
+             static_cast<unsigned>(e.control), DirectionName(e.direction),
+             static_cast<unsigned>(e.hostDataLength), static_cast<unsigned>(e.status),
+             static_cast<unsigned>(e.senseKey), static_cast<unsigned>(e.asc),
+             static_cast<unsigned>(e.ascq));
+    return line;
+}
+
+bool EmulatedDriveFile::WriteLog(const std::string& path) const {
+    // Binary, so that the log reads the same byte for byte from a Windows and a Linux build.
+    FILE* f = fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    bool ok = true;
+    for (uint32_t i = 0; i < drive_.LogSize() && ok; ++i) {
+        ok = fprintf(f, "%s\n", FormatLogEntry(*drive_.LogAt(i)).c_str()) > 0;
+    }
+    if (ok && drive_.CommandCount() > drive_.LogSize()) {
+        ok = fprintf(f, "# %u commands, first %u logged\n",
+                     static_cast<unsigned>(drive_.CommandCount()),
+                     static_cast<unsigned>(drive_.LogSize())) > 0;
+    }
+    return (fclose(f) == 0) && ok;
+}
+
+}  // namespace emulator

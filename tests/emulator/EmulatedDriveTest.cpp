@@ -1,0 +1,474 @@
+#include "emulator/EmulatedDrive.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+using emulator::DriveConfig;
+using emulator::EmulatedDrive;
+using Dir = EmulatedDrive::Direction;
+using Kind = EmulatedDrive::Kind;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+constexpr uint32_t kFlashSize = 0x40000;
+
+struct Command {
+    Bytes cdb;
+    Dir dir;
+    uint32_t hostLength;
+};
+
+// Literal CDBs for the commands of a normal upgrade.
+const Bytes kInquiry = {0x12, 0x00, 0x00, 0x00, 0x24, 0x00};
+const Bytes kIdentity = {0x3C, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00};
+const Bytes kWrite1C000 = {0x3B, 0x07, 0x01, 0x00, 0xC0, 0x00, 0x00, 0x40, 0x00, 0x00};
+const Bytes kReadBack1C000 = {0x3C, 0x02, 0x01, 0x00, 0xC0, 0x00, 0x00, 0x40, 0x00, 0x00};
+const Bytes kDump1C000 = {0x3C, 0x01, 0x01, 0x00, 0xC0, 0x00, 0x00, 0x40, 0x00, 0x01};
+const Bytes kCommit = {0x3B, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+class DriveTest : public ::testing::Test {
+protected:
+    DriveTest() : flash(kFlashSize), staging(kFlashSize), chunk(0x4000) {
+        for (uint32_t i = 0; i < kFlashSize; ++i) {
+            flash[i] = static_cast<uint8_t>(i ^ (i >> 8));
+        }
+        for (size_t i = 0; i < chunk.size(); ++i) {
+            chunk[i] = static_cast<uint8_t>(0xA5 ^ (i * 3));
+        }
+        config.flashSize = kFlashSize;
+        Reattach();
+    }
+
+    void Reattach() {
+        drive.Configure(config);
+        drive.Attach(flash.data(), staging.data());
+    }
+
+    EmulatedDrive::Result Send(const Bytes& cdb, Dir dir, uint8_t* data, uint32_t length) {
+        std::memset(sense, 0xEE, sizeof sense);
+        EmulatedDrive::Request r;
+        r.cdb = cdb.data();
+        r.cdbLength = static_cast<uint32_t>(cdb.size());
+        r.direction = dir;
+        r.data = data;
+        r.dataLength = length;
+        r.sense = sense;
+        r.senseLength = sizeof sense;
+        return drive.Execute(r);
+    }
+
+    EmulatedDrive::Result Send(const Bytes& cdb, Dir dir, Bytes& data) {
+        return Send(cdb, dir, data.data(), static_cast<uint32_t>(data.size()));
+    }
+
+    EmulatedDrive::Result Run(const Command& c) {
+        buffer.assign(c.hostLength, 0x5A);
+        return Send(c.cdb, c.dir, buffer.data(), c.hostLength);
+    }
+
+    Bytes ReadBack(const Bytes& cdb, uint32_t length) {
+        Bytes out(length, 0);
+        EXPECT_EQ(Send(cdb, Dir::In, out).status, 0);
+        return out;
+    }
+
+    DriveConfig config;
+    Bytes flash, staging, chunk, buffer;
+    EmulatedDrive drive;
+    uint8_t sense[32];
+};
+
+void ExpectCheck(const EmulatedDrive::Result& r, const uint8_t* sense, uint8_t key, uint8_t asc) {
+    EXPECT_EQ(r.status, 0x02);
+    EXPECT_EQ(r.senseKey, key);
+    EXPECT_EQ(r.asc, asc);
+    EXPECT_EQ(r.senseWritten, 18u);
+    EXPECT_EQ(sense[0], 0x70);
+    EXPECT_EQ(sense[2], key);
+    EXPECT_EQ(sense[7], 0x0A);
+    EXPECT_EQ(sense[12], asc);
+    EXPECT_EQ(sense[18], 0xEE) << "sense written past 18 bytes";
+}
+
+// --- INQUIRY ------------------------------------------------------------------------------
+
+TEST_F(DriveTest, InquiryReportsConfiguredIdentityText) {
+    config.deviceType = 0x25;
+    config.SetVendor("ACME");
+    config.SetProduct("DVD-RAM X9");
+    config.SetRevision("1.2");
+    Reattach();
+    Bytes data(64, 0x5A);
+    const auto r = Send(kInquiry, Dir::In, data);
+    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.transferred, 36u);
+    const Bytes expected = {0x25, 0x80, 0x00, 0x02, 0x1F, 0x00, 0x00, 0x00,
+                            'A', 'C', 'M', 'E', ' ', ' ', ' ', ' ',
+                            'D', 'V', 'D', '-', 'R', 'A', 'M', ' ', 'X', '9', ' ', ' ', ' ', ' ', ' ', ' ',
+                            '1', '.', '2', ' '};
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + 36), expected);
+    EXPECT_EQ(data[36], 0x5A);
+}
+
+TEST_F(DriveTest, InquiryTransfersTheSmallestOfAllocationHostAndData) {
+    struct Case { uint8_t allocHi, allocLo; uint32_t host; uint32_t expected; };
+    const Case cases[] = {
+        {0x00, 0x24, 36, 36}, {0x00, 0x05, 36, 5}, {0x00, 0x24, 8, 8},
+        {0x01, 0x00, 255, 36}, {0x00, 0x00, 36, 0}, {0x00, 0x24, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Bytes data(c.host + 1, 0x5A);
+        const auto r = Send({0x12, 0x00, 0x00, c.allocHi, c.allocLo, 0x00}, Dir::In, data.data(), c.host);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.transferred, c.expected) << "alloc " << (c.allocHi * 256 + c.allocLo) << " host " << c.host;
+        EXPECT_EQ(data[c.expected], 0x5A) << "wrote past the transfer";
+    }
+}
+
+TEST_F(DriveTest, InquiryAcceptsAPaddedTwelveByteCdb) {
+    Bytes data(36);
+    const auto r = Send({0x12, 0x00, 0x00, 0x00, 0x24, 0x00, 0, 0, 0, 0, 0, 0}, Dir::In, data);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.transferred, 36u);
+}
+
+// --- identity block -----------------------------------------------------------------------
+
+TEST_F(DriveTest, IdentityBlockIsLittleEndian) {
+    config.makerWord = 0x4A7C;
+    config.controllerId = 0x6E2A;
+    config.versionMajor = 0x0102;
+    config.versionMinor = 0x0304;
+    config.sizeWordKiB = 0x0800;
+    Reattach();
+    Bytes data(16, 0x5A);
+    const auto r = Send(kIdentity, Dir::In, data);
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.transferred, 16u);
+    EXPECT_EQ(data, (Bytes{0x7C, 0x4A, 0x2A, 0x6E, 0x00, 0x00, 0x02, 0x01,
+                           0x04, 0x03, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00}));
+}
+
+TEST_F(DriveTest, IdentitySizeWordIsReportedAsConfigured) {
+    // 0 stays 0: choosing the controller's usual size is the host's business.
+    struct Case { uint16_t controller; uint16_t sizeWord; uint8_t lo, hi; };
+    const Case cases[] = {
+        {0x6E15, 0, 0x00, 0x00}, {0x6E2A, 0, 0x00, 0x00}, {0x6E47, 0x0200, 0x00, 0x02},
+        {0x6E15, 0x0080, 0x80, 0x00}, {0x1234, 0x0100, 0x00, 0x01},
+    };
+    for (const Case& c : cases) {
+        config.controllerId = c.controller;
+        config.sizeWordKiB = c.sizeWord;
+        Reattach();
+        Bytes data(16);
+        ASSERT_EQ(Send(kIdentity, Dir::In, data).status, 0);
+        EXPECT_EQ(data[10], c.lo) << std::hex << c.controller;
+        EXPECT_EQ(data[11], c.hi) << std::hex << c.controller;
+    }
+}
+
+TEST_F(DriveTest, IdentityTransfersTheSmallestOfAllocationHostAndBlock) {
+    struct Case { uint8_t alloc; uint32_t host; uint32_t expected; };
+    const Case cases[] = {{0x10, 16, 16}, {0xFF, 64, 16}, {0x08, 16, 8}, {0x10, 4, 4}, {0x00, 16, 0}};
+    for (const Case& c : cases) {
+        Bytes data(c.host + 1, 0x5A);
+        const auto r = Send({0x3C, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, c.alloc, 0x00}, Dir::In,
+                            data.data(), c.host);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.transferred, c.expected);
+        EXPECT_EQ(data[c.expected], 0x5A);
+    }
+}
+
+TEST_F(DriveTest, VersionOffsetReportsTheCommittedImage) {
+    config.versionOffset = 0x1C010;
+    Reattach();
+    flash[0x1C010] = 0x01; flash[0x1C011] = 0x00; flash[0x1C012] = 0x02; flash[0x1C013] = 0x00;
+    drive.ResetStaging();
+    Bytes id(16);
+    ASSERT_EQ(Send(kIdentity, Dir::In, id).status, 0);
+    EXPECT_EQ((Bytes{id[6], id[7], id[8], id[9]}), (Bytes{0x01, 0x00, 0x02, 0x00}));
+
+    chunk[0x10] = 0x03; chunk[0x11] = 0x01; chunk[0x12] = 0x07; chunk[0x13] = 0x00;
+    ASSERT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+    ASSERT_EQ(Send(kIdentity, Dir::In, id).status, 0);
+    EXPECT_EQ(id[6], 0x01) << "staging alone must not change the version";
+
+    ASSERT_EQ(Send(kCommit, Dir::None, nullptr, 0).status, 0);
+    ASSERT_EQ(Send(kIdentity, Dir::In, id).status, 0);
+    EXPECT_EQ((Bytes{id[6], id[7], id[8], id[9]}), (Bytes{0x03, 0x01, 0x07, 0x00}));
+}
+
+// --- chunks and commit --------------------------------------------------------------------
+
+TEST_F(DriveTest, WriteReadBackDumpAndCommit) {
+    const Bytes before(flash.begin() + 0x1C000, flash.begin() + 0x20000);
+    const auto w = Send(kWrite1C000, Dir::Out, chunk);
+    ASSERT_EQ(w.status, 0);
+    EXPECT_EQ(w.transferred, 0x4000u);
+    EXPECT_TRUE(drive.ReceivedSinceCommit());
+
+    EXPECT_EQ(ReadBack(kReadBack1C000, 0x4000), chunk);
+    EXPECT_EQ(ReadBack(kDump1C000, 0x4000), before) << "dump must show the committed flash";
+    EXPECT_EQ(flash[0x1C000], 0xC0) << "flash touched before commit";
+
+    const auto c = Send(kCommit, Dir::Out, nullptr, 0);
+    ASSERT_EQ(c.status, 0);
+    EXPECT_EQ(drive.CommitCount(), 1u);
+    EXPECT_FALSE(drive.ReceivedSinceCommit());
+    EXPECT_EQ(ReadBack(kDump1C000, 0x4000), chunk);
+    EXPECT_EQ(flash[0x1C000], 0xA5);
+    EXPECT_EQ(flash[0x1C001], 0xA6);
+    EXPECT_EQ(flash[0x1BFFF], 0x40) << "byte before the chunk changed";
+    EXPECT_EQ(flash[0x20000], 0x00) << "byte after the chunk changed";
+}
+
+TEST_F(DriveTest, CommitNeedsDataReceivedSinceTheLastCommit) {
+    ExpectCheck(Send(kCommit, Dir::None, nullptr, 0), sense, 0x05, 0x2C);
+    ASSERT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+    ASSERT_EQ(Send(kCommit, Dir::None, nullptr, 0).status, 0);
+    ExpectCheck(Send(kCommit, Dir::None, nullptr, 0), sense, 0x05, 0x2C);
+    EXPECT_EQ(drive.CommitCount(), 1u);
+}
+
+TEST_F(DriveTest, ChunkAtTheVeryEndOfFlashIsInRange) {
+    Bytes tail(0x10, 0x33);
+    EXPECT_EQ(Send({0x3B, 0x07, 0x03, 0x00, 0xFF, 0xF0, 0x00, 0x00, 0x10, 0x00}, Dir::Out, tail).status, 0);
+    EXPECT_EQ(ReadBack({0x3C, 0x02, 0x00, 0x03, 0xFF, 0xF0, 0x00, 0x00, 0x10, 0x00}, 0x10), tail);
+}
+
+// --- rejections ---------------------------------------------------------------------------
+
+TEST_F(DriveTest, RejectedCommandsChangeNothing) {
+    struct Case { const char* name; Command cmd; uint8_t key; uint8_t asc; };
+    const Case cases[] = {
+        {"unknown opcode", {{0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, Dir::In, 2048}, 0x05, 0x20},
+        {"no cdb bytes", {{}, Dir::None, 0}, 0x05, 0x20},
+        {"write mode 3", {{0x3B, 0x03, 0, 0, 0, 0, 0, 0, 0x10, 0}, Dir::Out, 0x10}, 0x05, 0x24},
+        {"read mode 3", {{0x3C, 0x03, 0, 0, 0, 0, 0, 0, 0x04, 0}, Dir::In, 4}, 0x05, 0x24},
+        {"write LUN bits", {{0x3B, 0x27, 0, 0, 0, 0, 0, 0, 0x10, 0}, Dir::Out, 0x10}, 0x05, 0x24},
+        {"commit LUN bits", {{0x3B, 0x84, 0, 0, 0, 0, 0, 0, 0, 0}, Dir::None, 0}, 0x05, 0x24},
+        {"identity LUN bits", {{0x3C, 0x41, 0, 0, 0, 0, 0, 0, 0x10, 0}, Dir::In, 16}, 0x05, 0x24},
+        {"inquiry LUN bits", {{0x12, 0x20, 0, 0, 0x24, 0}, Dir::In, 36}, 0x05, 0x24},
+        {"inquiry EVPD", {{0x12, 0x01, 0x80, 0, 0x24, 0}, Dir::In, 36}, 0x05, 0x24},
+        {"inquiry page without EVPD", {{0x12, 0x00, 0x80, 0, 0x24, 0}, Dir::In, 36}, 0x05, 0x24},
+        {"inquiry direction none", {kInquiry, Dir::None, 0}, 0x05, 0x24},
+        {"short buffer cdb", {{0x3C, 0x01, 0, 0, 0, 0}, Dir::In, 16}, 0x05, 0x24},
+        {"write past end", {{0x3B, 0x07, 0x03, 0x00, 0xF0, 0x01, 0, 0x10, 0, 0}, Dir::Out, 0x1000}, 0x05, 0x21},
+        {"write just past end", {{0x3B, 0x07, 0x04, 0, 0, 0, 0, 0, 0x01, 0}, Dir::Out, 1}, 0x05, 0x21},
+        {"read-back past end", {{0x3C, 0x02, 0x03, 0x00, 0xFF, 0xF1, 0, 0, 0x10, 0}, Dir::In, 0x10}, 0x05, 0x21},
+        {"dump at 24-bit maximum", {{0x3C, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0x10, 0x01}, Dir::In, 0x10}, 0x05, 0x21},
+        {"write length above host", {{0x3B, 0x07, 0, 0, 0, 0, 0, 0x10, 0, 0}, Dir::Out, 0x800}, 0x05, 0x24},
+        {"write length below host", {{0x3B, 0x07, 0, 0, 0, 0, 0, 0x08, 0, 0}, Dir::Out, 0x1000}, 0x05, 0x24},
+        {"write length 0", {{0x3B, 0x07, 0, 0, 0, 0, 0, 0, 0, 0}, Dir::Out, 0}, 0x05, 0x24},
+        {"write direction in", {kWrite1C000, Dir::In, 0x4000}, 0x05, 0x24},
+        {"write control 1", {{0x3B, 0x07, 0, 0, 0, 0, 0, 0, 0x10, 0x01}, Dir::Out, 0x10}, 0x05, 0x24},
+        {"read-back direction out", {kReadBack1C000, Dir::Out, 0x4000}, 0x05, 0x24},
+        {"read-back control 1", {{0x3C, 0x02, 0, 0, 0, 0, 0, 0, 0x10, 0x01}, Dir::In, 0x10}, 0x05, 0x24},
+        {"read-back length 0", {{0x3C, 0x02, 0, 0, 0, 0, 0, 0, 0, 0}, Dir::In, 0x10}, 0x05, 0x24},
+        {"dump host buffer short", {kDump1C000, Dir::In, 0x3FFF}, 0x05, 0x24},
+        {"dump control 2", {{0x3C, 0x01, 0, 0, 0, 0, 0, 0, 0x10, 0x02}, Dir::In, 0x10}, 0x05, 0x24},
+        {"identity buffer id 1", {{0x3C, 0x01, 0x01, 0, 0, 0, 0, 0, 0x10, 0}, Dir::In, 16}, 0x05, 0x24},
+        {"identity offset 16", {{0x3C, 0x01, 0, 0, 0, 0x10, 0, 0, 0x10, 0}, Dir::In, 16}, 0x05, 0x24},
+        {"identity direction out", {kIdentity, Dir::Out, 16}, 0x05, 0x24},
+        {"commit with length", {{0x3B, 0x04, 0, 0, 0, 0, 0, 0, 0x10, 0}, Dir::Out, 0x10}, 0x05, 0x24},
+        {"commit direction in", {kCommit, Dir::In, 0}, 0x05, 0x24},
+        {"commit control 1", {{0x3B, 0x04, 0, 0, 0, 0, 0, 0, 0, 0x01}, Dir::None, 0}, 0x05, 0x24},
+    };
+    // Data already received, so that a commit slipping through would show in the flash.
+    ASSERT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+    const Bytes flashBefore = flash;
+    const Bytes stagingBefore = staging;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto r = Run(c.cmd);
+        ExpectCheck(r, sense, c.key, c.asc);
+        EXPECT_EQ(r.transferred, 0u);
+        EXPECT_TRUE(buffer.empty() || buffer[0] == 0x5A) << "data returned on a rejection";
+        EXPECT_TRUE(flash == flashBefore);
+        EXPECT_TRUE(staging == stagingBefore);
+    }
+    EXPECT_EQ(drive.CommitCount(), 0u);
+    EXPECT_TRUE(drive.ReceivedSinceCommit());
+}
+
+TEST_F(DriveTest, SenseIsCutToTheHostsBuffer) {
+    uint8_t small[8];
+    std::memset(small, 0xEE, sizeof small);
+    EmulatedDrive::Request r;
+    r.cdb = kCommit.data();
+    r.cdbLength = 10;
+    r.sense = small;
+    r.senseLength = 4;
+    const auto res = drive.Execute(r);
+    EXPECT_EQ(res.senseWritten, 4u);
+    EXPECT_EQ((Bytes(small, small + 8)), (Bytes{0x70, 0x00, 0x05, 0x00, 0xEE, 0xEE, 0xEE, 0xEE}));
+}
+
+// --- faults -------------------------------------------------------------------------------
+
+TEST_F(DriveTest, GoneDriveFailsEverythingUntilCleared) {
+    drive.SetGone(true);
+    for (const Bytes* cdb : {&kInquiry, &kIdentity, &kReadBack1C000}) {
+        Bytes data(0x4000);
+        ExpectCheck(Send(*cdb, Dir::In, data), sense, 0x02, 0x04);
+    }
+    ExpectCheck(Send(kWrite1C000, Dir::Out, chunk), sense, 0x02, 0x04);
+    EXPECT_FALSE(drive.ReceivedSinceCommit());
+    drive.ClearFaults();
+    EXPECT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+}
+
+TEST_F(DriveTest, FailsTheNthCommandOnly) {
+    drive.FailCommandNumber(3);
+    Bytes data(36);
+    EXPECT_EQ(Send(kInquiry, Dir::In, data).status, 0);
+    ExpectCheck(Send({0x99}, Dir::None, nullptr, 0), sense, 0x05, 0x20);  // an invalid one counts too
+    ExpectCheck(Send(kInquiry, Dir::In, data), sense, 0x04, 0x44);
+    EXPECT_EQ(Send(kInquiry, Dir::In, data).status, 0);
+}
+
+TEST_F(DriveTest, KindRuleFailsTimesThenSucceeds) {
+    struct Case { Kind kind; Command cmd; };
+    const Case cases[] = {
+        {Kind::Inquiry, {kInquiry, Dir::In, 36}},
+        {Kind::Identity, {kIdentity, Dir::In, 16}},
+        {Kind::WriteChunk, {kWrite1C000, Dir::Out, 0x4000}},
+        {Kind::ReadBack, {kReadBack1C000, Dir::In, 0x4000}},
+        {Kind::Dump, {kDump1C000, Dir::In, 0x4000}},
+        {Kind::Commit, {kCommit, Dir::None, 0}},
+        {Kind::Any, {kIdentity, Dir::In, 16}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        drive.ClearFaults();
+        // Received data keeps the commit valid; written elsewhere so that a failed chunk write
+        // leaking into the staging area would show.
+        Bytes small(0x10, 0x11);
+        ASSERT_EQ(Send({0x3B, 0x07, 0x00, 0, 0, 0, 0, 0, 0x10, 0}, Dir::Out, small).status, 0);
+        ASSERT_TRUE(drive.FailCommand(c.kind, EmulatedDrive::kAnyOffset, 2));
+        const Bytes flashBefore = flash;
+        const Bytes stagingBefore = staging;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const auto r = Run(c.cmd);
+            ExpectCheck(r, sense, 0x04, 0x44);
+            EXPECT_EQ(r.transferred, 0u);
+            EXPECT_TRUE(flash == flashBefore && staging == stagingBefore);
+        }
+        EXPECT_EQ(Run(c.cmd).status, 0);
+    }
+}
+
+TEST_F(DriveTest, OffsetRuleHitsOnlyChunksContainingTheOffset) {
+    ASSERT_TRUE(drive.FailCommand(Kind::WriteChunk, 0x1FFFF, 1));
+    Bytes small(0x10, 0x11);
+    EXPECT_EQ(Send({0x3B, 0x07, 0x02, 0, 0, 0, 0, 0, 0x10, 0}, Dir::Out, small).status, 0);
+    EXPECT_EQ(Send({0x3B, 0x07, 0x01, 0, 0xFF, 0xEF, 0, 0, 0x10, 0}, Dir::Out, small).status, 0);
+    ExpectCheck(Send(kWrite1C000, Dir::Out, chunk), sense, 0x04, 0x44);
+    EXPECT_EQ(staging[0x1C000], 0xC0);
+    EXPECT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+}
+
+TEST_F(DriveTest, RuleCarriesItsOwnSense) {
+    EmulatedDrive::FaultRule rule;
+    rule.kind = Kind::Commit;
+    rule.senseKey = 0x06;
+    rule.asc = 0x29;
+    ASSERT_TRUE(drive.AddFault(rule));
+    ASSERT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+    ExpectCheck(Send(kCommit, Dir::None, nullptr, 0), sense, 0x06, 0x29);
+    EXPECT_EQ(flash[0x1C000], 0xC0);
+    EXPECT_EQ(drive.CommitCount(), 0u);
+    EXPECT_TRUE(drive.ReceivedSinceCommit());
+}
+
+TEST_F(DriveTest, CorruptReadBackFlipsTheByteButAnswersGood) {
+    ASSERT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+    ASSERT_TRUE(drive.CorruptReadBack(0x1C005, 1));
+    EXPECT_EQ(ReadBack(kDump1C000, 0x4000)[5], 0xC5) << "a dump is not a read-back";
+    Bytes got = ReadBack(kReadBack1C000, 0x4000);
+    EXPECT_EQ(got[5], 0x55);  // 0xAA flipped
+    EXPECT_EQ(got[4], 0xA9);
+    EXPECT_EQ(got[6], 0xB7);
+    EXPECT_EQ(staging[0x1C005], 0xAA) << "corruption must not reach the staging area";
+    EXPECT_EQ(ReadBack(kReadBack1C000, 0x4000), chunk);
+}
+
+TEST_F(DriveTest, IdentityCheckConditionStillFillsTheBuffer) {
+    drive.SetIdentityCheckWithData(true);
+    Bytes data(16, 0x5A);
+    const auto r = Send(kIdentity, Dir::In, data);
+    ExpectCheck(r, sense, 0x04, 0x44);
+    EXPECT_EQ(r.transferred, 16u);
+    EXPECT_EQ((Bytes{data[0], data[1], data[2], data[3]}), (Bytes{0x7C, 0x4A, 0x15, 0x6E}));
+}
+
+TEST_F(DriveTest, RuleTableHoldsEightLiveRules) {
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_TRUE(drive.FailCommand(Kind::Inquiry, EmulatedDrive::kAnyOffset, 1));
+    }
+    EXPECT_FALSE(drive.FailCommand(Kind::Inquiry, EmulatedDrive::kAnyOffset, 1));
+    Bytes data(36);
+    ExpectCheck(Send(kInquiry, Dir::In, data), sense, 0x04, 0x44);  // frees one slot
+    EXPECT_TRUE(drive.FailCommand(Kind::Inquiry, EmulatedDrive::kAnyOffset, 1));
+}
+
+// --- log ----------------------------------------------------------------------------------
+
+TEST_F(DriveTest, LogRecordsCdbFieldsAndOutcome) {
+    ASSERT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+    Bytes data(16);
+    Send({0x3C, 0x02, 0x05, 0x12, 0x34, 0x56, 0x00, 0x00, 0x10, 0x00}, Dir::In, data);
+    Send({0x12, 0x00, 0x00, 0x01, 0x02, 0x00}, Dir::In, data);
+
+    ASSERT_EQ(drive.CommandCount(), 3u);
+    const EmulatedDrive::LogEntry* w = drive.LogAt(0);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->opcode, 0x3B);
+    EXPECT_EQ(w->mode, 7);
+    EXPECT_EQ(w->bufferId, 1);
+    EXPECT_EQ(w->bufferOffset, 0xC000u);
+    EXPECT_EQ(w->length, 0x4000u);
+    EXPECT_EQ(w->control, 0x00);
+    EXPECT_EQ(w->direction, Dir::Out);
+    EXPECT_EQ(w->hostDataLength, 0x4000u);
+    EXPECT_EQ(w->status, 0);
+    EXPECT_EQ(w->senseKey, 0);
+
+    const EmulatedDrive::LogEntry* bad = drive.LogAt(1);
+    EXPECT_EQ(bad->bufferId, 5);
+    EXPECT_EQ(bad->bufferOffset, 0x123456u);
+    EXPECT_EQ(bad->status, 2);
+    EXPECT_EQ(bad->senseKey, 0x05);
+    EXPECT_EQ(bad->asc, 0x21);
+
+    EXPECT_EQ(drive.LogAt(2)->length, 0x102u);
+    EXPECT_EQ(drive.LogAt(3), nullptr);
+}
+
+TEST_F(DriveTest, LogKeepsTheFirstEntriesAndCountsTheRest) {
+    Bytes data(36);
+    auto inquiry = [&](uint8_t alloc) { Send({0x12, 0x00, 0x00, 0x00, alloc, 0x00}, Dir::In, data); };
+    inquiry(1);
+    for (int i = 0; i < 1022; ++i) {
+        inquiry(0x24);
+    }
+    inquiry(2);  // the 1024th, the last one kept
+    for (int i = 0; i < 6; ++i) {
+        inquiry(3);
+    }
+    EXPECT_EQ(drive.CommandCount(), 1030u);
+    EXPECT_EQ(drive.LogSize(), 1024u);
+    EXPECT_EQ(drive.LogAt(0)->length, 1u);
+    EXPECT_EQ(drive.LogAt(1023)->length, 2u);
+    EXPECT_EQ(drive.LogAt(1024), nullptr);
+    drive.ClearLog();
+    EXPECT_EQ(drive.CommandCount(), 0u);
+    EXPECT_EQ(drive.LogAt(0), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,3 @@
+#include "transport/ActiveTransport.h"
+
+DriveTransport* ActiveTransport = nullptr;

@@ -1,0 +1,7 @@
+#include "transport/DriveTransport.h"
+
+DriveTransport::DriveTransport() {
+    ClearDeviceRecord(CurrentDevice);
+}
+
+DriveTransport::~DriveTransport() = default;

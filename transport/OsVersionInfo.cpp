@@ -1,0 +1,3 @@
+#include "transport/OsVersionInfo.h"
+
+OsVersionRecord OsVersionInfo = {};

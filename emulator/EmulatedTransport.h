@@ -14,7 +14,7 @@
 //
 // It also counts what a caller must keep balanced: opens and closes, and commands sent while no
 // drive is open.
-class EmulatedTransport final : public DriveTransport {
+class EmulatedTransport : public DriveTransport {
 public:
     static constexpr uint8_t TargetsPerAdapter = 8;
     static constexpr uint32_t AnswerBufferSize = 100;

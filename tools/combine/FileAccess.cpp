@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <system_error>
 
 #ifdef _WIN32
@@ -122,8 +121,16 @@ std::string FileAccess::WriteReplacing(const std::string& path, const std::vecto
     }
 #ifdef _WIN32
     if (_close(fd) != 0 && error.empty()) error = std::strerror(errno);
-    if (error.empty() && !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
-        error = WindowsError();
+    if (error.empty() && !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        // Windows 95/98 export MoveFileExA but do not implement it: there the old output goes
+        // first, then the finished file takes its name.
+        if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) {
+            DeleteFileA(path.c_str());
+            if (!MoveFileA(temporary.c_str(), path.c_str())) error = WindowsError();
+        } else {
+            error = WindowsError();
+        }
+    }
 #else
     if (error.empty() && fchmod(fd, mode) != 0) error = std::strerror(errno);
     if (close(fd) != 0 && error.empty()) error = std::strerror(errno);
@@ -133,7 +140,32 @@ std::string FileAccess::WriteReplacing(const std::string& path, const std::vecto
     return error;
 }
 
-bool FileAccess::SameFile(const std::string& a, const std::string& b) {
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
+// Not std::filesystem::equivalent: on Windows it pulls in calls that Windows 98 lacks
+// (CreateHardLinkW and friends), and combine.exe is to run there too.
+#ifdef _WIN32
+namespace {
+
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const BOOL ok = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return ok != FALSE;
 }
+
+}  // namespace
+
+bool FileAccess::SameFile(const std::string& a, const std::string& b) {
+    BY_HANDLE_FILE_INFORMATION first, second;
+    if (!FileIdentity(a, first) || !FileIdentity(b, second)) return false;
+    return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+#else
+bool FileAccess::SameFile(const std::string& a, const std::string& b) {
+    struct stat first, second;
+    if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0) return false;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+#endif

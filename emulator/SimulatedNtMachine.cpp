@@ -421,7 +421,8 @@ int SimulatedNtMachine::InquiryDataControl(Call& call, const Device& device, voi
     if (port.Fails) return Refuse(call, ErrorIoDevice);
     const std::vector<uint8_t> answer = port.AnswerGiven ? port.Answer : InquiryData(device.PortNumber);
     if (output == nullptr || outputLength < answer.size()) return Refuse(call, ErrorInsufficientBuffer);
-    std::memcpy(output, answer.data(), answer.size());
+    // A port without buses answers nothing: no copy from an empty vector's null data.
+    if (!answer.empty()) std::memcpy(output, answer.data(), answer.size());
     *returned = static_cast<uint32_t>(answer.size());
     return 1;
 }

@@ -16,7 +16,14 @@ namespace {
 
 constexpr std::size_t kMessageSize = 1024;
 
-__attribute__((format(gnu_printf, 1, 2))) std::string Format(const char* format, ...) {
+// mingw's printf family follows the GNU conventions; clang knows only the plain printf archetype.
+#if defined(__MINGW32__) && !defined(__clang__)
+#define COMBINE_PRINTF_FORMAT __attribute__((format(gnu_printf, 1, 2)))
+#else
+#define COMBINE_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))
+#endif
+
+COMBINE_PRINTF_FORMAT std::string Format(const char* format, ...) {
     char text[kMessageSize];
     va_list arguments;
     va_start(arguments, format);

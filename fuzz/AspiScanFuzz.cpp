@@ -8,6 +8,7 @@
 
 #include "emulator/EmulatedDrive.h"
 #include "emulator/SimulatedAspiManager.h"
+#include "fuzz/FuzzDriveIdentity.h"
 #include "fuzz/FuzzInput.h"
 #include "transport/AspiTransport.h"
 #include "transport/DeviceList.h"
@@ -25,15 +26,7 @@ struct Drive {
 };
 
 emulator::DriveConfig Config(FuzzInput& in) {
-    emulator::DriveConfig config;
-    if (in.Bit()) config.deviceType = in.Byte();
-    if (in.Bit()) config.makerWord = in.Word();
-    const unsigned controller = in.Below(4);
-    config.controllerId = controller < 3 ? DriveCommandSet::ControllerIds[controller] : in.Word();
-    config.versionMajor = in.Byte();
-    config.versionMinor = in.Byte();
-    config.sizeWordKiB = in.Bit() ? in.Word() : 0;
-    config.flashSize = Drive::FlashBytes;
+    emulator::DriveConfig config = FuzzedDriveIdentity(in, Drive::FlashBytes);
     for (char& c : config.product) c = static_cast<char>(in.Byte());
     return config;
 }

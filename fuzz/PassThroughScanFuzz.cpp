@@ -11,6 +11,7 @@
 
 #include "emulator/EmulatedDrive.h"
 #include "emulator/SimulatedNtMachine.h"
+#include "fuzz/FuzzDriveIdentity.h"
 #include "fuzz/FuzzInput.h"
 #include "transport/DeviceList.h"
 #include "transport/OsVersionInfo.h"
@@ -34,15 +35,7 @@ struct Drive {
 };
 
 emulator::DriveConfig Config(FuzzInput& in) {
-    emulator::DriveConfig config;
-    if (in.Bit()) config.deviceType = in.Byte();
-    if (in.Bit()) config.makerWord = in.Word();
-    const unsigned controller = in.Below(4);
-    config.controllerId = controller < 3 ? DriveCommandSet::ControllerIds[controller] : in.Word();
-    config.versionMajor = in.Byte();
-    config.versionMinor = in.Byte();
-    config.sizeWordKiB = in.Bit() ? in.Word() : 0;
-    config.flashSize = Drive::FlashBytes;
+    emulator::DriveConfig config = FuzzedDriveIdentity(in, Drive::FlashBytes);
     if (in.Bit()) {
         const std::string vendor = in.Text(8);
         std::memcpy(config.vendor, vendor.data(), vendor.size());

@@ -1,5 +1,8 @@
 #include "emulator/SimulatedNtMachine.h"
 
+#include "emulator/PassThroughRequestHandler.h"
+#include "emulator/PortInquiryData.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
@@ -7,6 +10,7 @@
 #include <iterator>
 
 using emulator::EmulatedDrive;
+using emulator::PortInquiryData;
 
 namespace {
 
@@ -14,37 +18,24 @@ constexpr int32_t ErrorIoDevice = 1117;
 constexpr int32_t ErrorDeviceNotConnected = 1167;
 constexpr int32_t ErrorRevisionMismatch = 1306;
 
-constexpr size_t UnitInquiryLength = 36;
-constexpr size_t UnitEntrySize = offsetof(ScsiInquiryData, InquiryData) + UnitInquiryLength;
-constexpr uint8_t InitiatorId = 7;
 
-template <typename Request>
-SimulatedNtMachine::Envelope Decode(const Request& request) {
+SimulatedNtMachine::Envelope Decode(const emulator::PassThroughRequestHandler::Prepared& prepared) {
     SimulatedNtMachine::Envelope envelope;
-    envelope.Length = request.Length;
-    envelope.ScsiStatus = request.ScsiStatus;
-    envelope.PathId = request.PathId;
-    envelope.TargetId = request.TargetId;
-    envelope.Lun = request.Lun;
-    envelope.CdbLength = request.CdbLength;
-    envelope.SenseInfoLength = request.SenseInfoLength;
-    envelope.DataIn = request.DataIn;
-    envelope.DataTransferLength = request.DataTransferLength;
-    envelope.TimeOutValue = request.TimeOutValue;
-    envelope.SenseInfoOffset = request.SenseInfoOffset;
-    std::memcpy(envelope.Cdb, request.Cdb, sizeof envelope.Cdb);
+    envelope.Direct = prepared.direct;
+    envelope.Length = prepared.length;
+    envelope.PathId = prepared.pathId;
+    envelope.TargetId = prepared.targetId;
+    envelope.Lun = prepared.lun;
+    envelope.CdbLength = prepared.cdbLength;
+    envelope.SenseInfoLength = prepared.senseInfoLength;
+    envelope.DataIn = prepared.dataIn;
+    envelope.DataTransferLength = prepared.dataTransferLength;
+    envelope.TimeOutValue = prepared.timeOutValue;
+    envelope.DataBufferOffset = prepared.dataBufferOffset;
+    envelope.DataBuffer = prepared.dataBuffer;
+    envelope.SenseInfoOffset = prepared.senseInfoOffset;
+    std::memcpy(envelope.Cdb, prepared.cdb, sizeof envelope.Cdb);
     return envelope;
-}
-
-// The port driver's answer for the results of one command, written back into the request.
-template <typename Request>
-void Complete(uint8_t* system, const EmulatedDrive::Result& result) {
-    Request request;
-    std::memcpy(&request, system, sizeof request);
-    request.ScsiStatus = result.status;
-    request.DataTransferLength = result.transferred;
-    request.SenseInfoLength = static_cast<uint8_t>(result.senseWritten);
-    std::memcpy(system, &request, sizeof request);
 }
 
 bool Wants(uint32_t access, uint32_t right) {
@@ -372,45 +363,22 @@ int SimulatedNtMachine::DeviceControl(Handle handle, uint32_t code, void* input,
 }
 
 std::vector<uint8_t> SimulatedNtMachine::InquiryData(uint8_t portNumber) const {
-    const std::vector<uint8_t>& units = ports_.at(portNumber).UnitsPerBus;
-    const size_t tableEnd = offsetof(ScsiAdapterBusInfo, BusData) + units.size() * sizeof(ScsiBusData);
-    size_t unitTotal = 0;
-    for (uint8_t count : units) unitTotal += count;
-    std::vector<uint8_t> answer(tableEnd + unitTotal * UnitEntrySize, 0);
-    answer[offsetof(ScsiAdapterBusInfo, NumberOfBuses)] = static_cast<uint8_t>(units.size());
-
-    size_t at = tableEnd;
-    for (size_t bus = 0; bus < units.size(); ++bus) {
-        ScsiBusData entry{};
-        entry.NumberOfLogicalUnits = units[bus];
-        entry.InitiatorBusId = InitiatorId;
-        entry.InquiryDataOffset = units[bus] != 0 ? static_cast<uint32_t>(at) : 0;
-        std::memcpy(answer.data() + offsetof(ScsiAdapterBusInfo, BusData) + bus * sizeof(ScsiBusData), &entry,
-                    sizeof entry);
-        for (unsigned target = 0; target < units[bus]; ++target) {
-            ScsiInquiryData head{};
-            head.PathId = static_cast<uint8_t>(bus);
-            head.TargetId = static_cast<uint8_t>(target);
-            head.DeviceClaimed = 1;
-            head.InquiryDataLength = UnitInquiryLength;
-            head.NextInquiryDataOffset = target + 1 < units[bus] ? static_cast<uint32_t>(at + UnitEntrySize) : 0;
-            std::memcpy(answer.data() + at, &head, offsetof(ScsiInquiryData, InquiryData));
-            // What the port driver saw of the unit at boot; the drive is not asked again.
-            uint8_t* inquiry = answer.data() + at + offsetof(ScsiInquiryData, InquiryData);
-            const EmulatedDrive* drive = DriveAt(portNumber, static_cast<uint8_t>(bus), static_cast<uint8_t>(target));
-            if (drive != nullptr) {
-                const emulator::DriveConfig& config = drive->Config();
-                inquiry[0] = config.deviceType;
-                inquiry[1] = 0x80;  // removable
-                std::memcpy(inquiry + 8, config.vendor, sizeof config.vendor);
-                std::memcpy(inquiry + 16, config.product, sizeof config.product);
-                std::memcpy(inquiry + 32, config.revision, sizeof config.revision);
-            } else {
-                inquiry[0] = 0x1F;  // unknown device type
-            }
-            at += UnitEntrySize;
+    const std::vector<uint8_t>& unitsPerBus = ports_.at(portNumber).UnitsPerBus;
+    std::vector<PortInquiryData::Unit> units;
+    for (size_t bus = 0; bus < unitsPerBus.size(); ++bus) {
+        for (unsigned target = 0; target < unitsPerBus[bus]; ++target) {
+            PortInquiryData::Unit unit;
+            unit.bus = static_cast<uint8_t>(bus);
+            unit.target = static_cast<uint8_t>(target);
+            const EmulatedDrive* drive = DriveAt(portNumber, unit.bus, unit.target);
+            unit.config = drive != nullptr ? &drive->Config() : nullptr;
+            units.push_back(unit);
         }
     }
+    const uint8_t buses = static_cast<uint8_t>(unitsPerBus.size());
+    const uint32_t count = static_cast<uint32_t>(units.size());
+    std::vector<uint8_t> answer(PortInquiryData::Size(buses, count));
+    PortInquiryData::Write(buses, units.data(), count, answer.data(), static_cast<uint32_t>(answer.size()));
     return answer;
 }
 
@@ -436,81 +404,35 @@ EmulatedDrive* SimulatedNtMachine::Target(const Device& device, uint8_t pathId, 
 int SimulatedNtMachine::PassThroughControl(Call& call, const Device& device, bool direct, void* input,
                                            uint32_t inputLength, void* output, uint32_t outputLength,
                                            uint32_t* returned) {
-    const size_t requestSize = direct ? sizeof(ScsiPassThroughDirect) : sizeof(ScsiPassThrough);
-    if (input == nullptr || inputLength < requestSize) return Refuse(call, ErrorInvalidParameter);
-
+    using Handler = emulator::PassThroughRequestHandler;
     // METHOD_BUFFERED: the driver works on a system buffer that holds the input and is as long as
     // the longer of the two; what it reports as returned is copied to the output afterwards.
     std::vector<uint8_t> system(std::max(inputLength, outputLength), 0);
-    std::memcpy(system.data(), input, inputLength);
-    Envelope envelope;
-    if (direct) {
-        ScsiPassThroughDirect request;
-        std::memcpy(&request, system.data(), sizeof request);
-        envelope = Decode(request);
-        envelope.Direct = true;
-        envelope.DataBuffer = request.DataBuffer;
-    } else {
-        ScsiPassThrough request;
-        std::memcpy(&request, system.data(), sizeof request);
-        envelope = Decode(request);
-        envelope.DataBufferOffset = request.DataBufferOffset;
-    }
-    call.HasEnvelope = true;
-    call.Request = envelope;
-
-    if (envelope.Length != requestSize) return Refuse(call, ErrorRevisionMismatch);
-    if (envelope.CdbLength == 0 || envelope.CdbLength > sizeof envelope.Cdb) return Refuse(call, ErrorInvalidParameter);
-    if (envelope.SenseInfoLength != 0 &&
-        uint64_t{envelope.SenseInfoOffset} + envelope.SenseInfoLength > outputLength) {
+    if (input != nullptr && inputLength != 0) std::memcpy(system.data(), input, inputLength);
+    const Handler::Prepared prepared =
+        Handler::Prepare(input != nullptr ? system.data() : nullptr, inputLength, outputLength, direct);
+    if (input == nullptr || prepared.refusal == Handler::Refusal::InvalidParameter) {
+        if (input != nullptr && inputLength >= (direct ? sizeof(ScsiPassThroughDirect) : sizeof(ScsiPassThrough))) {
+            call.HasEnvelope = true;
+            call.Request = Decode(prepared);
+        }
         return Refuse(call, ErrorInvalidParameter);
     }
-    const bool dataIn = envelope.DataIn != ScsiIoctlDataOut;
-    uint8_t* data = nullptr;
-    if (envelope.DataTransferLength != 0) {
-        if (direct) {
-            data = static_cast<uint8_t*>(const_cast<void*>(envelope.DataBuffer));
-            if (data == nullptr) return Refuse(call, ErrorInvalidParameter);
-        } else {
-            const uint64_t end = uint64_t{envelope.DataBufferOffset} + envelope.DataTransferLength;
-            if (end > (dataIn ? outputLength : inputLength)) return Refuse(call, ErrorInvalidParameter);
-            data = system.data() + envelope.DataBufferOffset;
-        }
-    }
-    EmulatedDrive* drive = Target(device, envelope.PathId, envelope.TargetId, envelope.Lun);
+    call.HasEnvelope = true;
+    call.Request = Decode(prepared);
+    if (prepared.refusal == Handler::Refusal::RevisionMismatch) return Refuse(call, ErrorRevisionMismatch);
+
+    EmulatedDrive* drive = Target(device, prepared.pathId, prepared.targetId, prepared.lun);
     if (drive == nullptr) return Refuse(call, ErrorDeviceNotConnected);
-
-    EmulatedDrive::Request command;
-    command.cdb = system.data() + (direct ? offsetof(ScsiPassThroughDirect, Cdb) : offsetof(ScsiPassThrough, Cdb));
-    command.cdbLength = envelope.CdbLength;
-    command.direction = data == nullptr ? EmulatedDrive::Direction::None
-                        : dataIn        ? EmulatedDrive::Direction::In
-                                        : EmulatedDrive::Direction::Out;
-    command.data = data;
-    command.dataLength = data != nullptr ? envelope.DataTransferLength : 0;
-    command.sense = envelope.SenseInfoLength != 0 ? system.data() + envelope.SenseInfoOffset : nullptr;
-    command.senseLength = envelope.SenseInfoLength;
-    // The CDB is read from the system buffer, which the drive also writes: keep a copy.
-    uint8_t cdb[sizeof envelope.Cdb];
-    std::memcpy(cdb, command.cdb, sizeof cdb);
-    command.cdb = cdb;
-    EmulatedDrive::Result result = drive->Execute(command);
+    // The direct form's data are the caller's own memory, which this machine shares.
+    uint8_t* data = !prepared.HasData() ? nullptr
+                    : direct            ? static_cast<uint8_t*>(prepared.dataBuffer)
+                                        : prepared.systemData;
+    EmulatedDrive::Result result = drive->Execute(Handler::DriveRequest(prepared, system.data(), data));
     if (statusForced_) result.status = forcedStatus_;
-
-    if (direct) {
-        Complete<ScsiPassThroughDirect>(system.data(), result);
-    } else {
-        Complete<ScsiPassThrough>(system.data(), result);
-    }
+    const uint32_t back = Handler::Complete(prepared, system.data(), outputLength, result);
     call.Request.ScsiStatus = result.status;
-
-    size_t back = requestSize;
-    if (result.senseWritten != 0) back = std::max<size_t>(back, envelope.SenseInfoOffset + result.senseWritten);
-    if (!direct && dataIn && data != nullptr) {
-        back = std::max<size_t>(back, envelope.DataBufferOffset + result.transferred);
-    }
-    back = std::min<size_t>(back, outputLength);
     if (output != nullptr && back != 0) std::memcpy(output, system.data(), back);
-    *returned = static_cast<uint32_t>(back);
+    *returned = back;
     return 1;
 }

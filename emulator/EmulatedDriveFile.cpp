@@ -1,5 +1,7 @@
 #include "emulator/EmulatedDriveFile.h"
 
+#include "emulator/DriveLogText.h"
+
 #include <errno.h>
 #include <stdio.h>
 
@@ -26,31 +28,6 @@ void Wait(uint32_t us) {
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 #endif
-}
-
-const char* OpcodeName(uint8_t opcode) {
-    switch (opcode) {
-    case EmulatedDrive::kOpInquiry:
-        return "INQUIRY";
-    case EmulatedDrive::kOpReadBuffer:
-        return "READ_BUFFER";
-    case EmulatedDrive::kOpWriteBuffer:
-        return "WRITE_BUFFER";
-    default:
-        return nullptr;
-    }
-}
-
-const char* DirectionName(EmulatedDrive::Direction d) {
-    switch (d) {
-    case EmulatedDrive::Direction::In:
-        return "in";
-    case EmulatedDrive::Direction::Out:
-        return "out";
-    case EmulatedDrive::Direction::None:
-        break;
-    }
-    return "none";
 }
 
 }  // namespace
@@ -145,24 +122,9 @@ EmulatedDrive::Result EmulatedDriveFile::Execute(const EmulatedDrive::Request& r
     return result;
 }
 
-std::string EmulatedDriveFile::FormatLogEntry(const EmulatedDrive::LogEntry& e) {
-    char name[16];
-    const char* known = OpcodeName(e.opcode);
-    if (known != nullptr) {
-        snprintf(name, sizeof name, "%s", known);
-    } else {
-        snprintf(name, sizeof name, "OP_0x%02X", static_cast<unsigned>(e.opcode));
-    }
-    char line[256];
-    snprintf(line, sizeof line,
-             "%s mode=%u id=%u offset=0x%X length=0x%X control=0x%02X dir=%s hostlength=0x%X "
-             "status=%u sense=0x%02X/0x%02X/0x%02X",
-             name, static_cast<unsigned>(e.mode), static_cast<unsigned>(e.bufferId),
-             static_cast<unsigned>(e.bufferOffset), static_cast<unsigned>(e.length),
-             static_cast<unsigned>(e.control), DirectionName(e.direction),
-             static_cast<unsigned>(e.hostDataLength), static_cast<unsigned>(e.status),
-             static_cast<unsigned>(e.senseKey), static_cast<unsigned>(e.asc),
-             static_cast<unsigned>(e.ascq));
+std::string EmulatedDriveFile::FormatLogEntry(const EmulatedDrive::LogEntry& entry) {
+    char line[DriveLogText::kLineRoom];
+    DriveLogText::FormatEntry(entry, line, sizeof line);
     return line;
 }
 
@@ -176,10 +138,9 @@ bool EmulatedDriveFile::WriteLog(const std::string& path) const {
     for (uint32_t i = 0; i < drive_.LogSize() && ok; ++i) {
         ok = fprintf(f, "%s\n", FormatLogEntry(*drive_.LogAt(i)).c_str()) > 0;
     }
-    if (ok && drive_.CommandCount() > drive_.LogSize()) {
-        ok = fprintf(f, "# %u commands, first %u logged\n",
-                     static_cast<unsigned>(drive_.CommandCount()),
-                     static_cast<unsigned>(drive_.LogSize())) > 0;
+    char overflow[DriveLogText::kLineRoom];
+    if (ok && DriveLogText::FormatOverflow(drive_, overflow, sizeof overflow) != 0) {
+        ok = fprintf(f, "%s\n", overflow) > 0;
     }
     return (fclose(f) == 0) && ok;
 }

@@ -4,8 +4,12 @@ add_library(aspi_request_handler STATIC wnaspi32/AspiRequestHandler.cpp)
 target_link_libraries(aspi_request_handler PUBLIC emulated_drive transport_core)
 flashupgrade_warnings(aspi_request_handler)
 
+add_library(config_text STATIC ConfigText.cpp)
+target_link_libraries(config_text PUBLIC emulated_drive transport_core)
+flashupgrade_warnings(config_text)
+
 add_library(aspi_manager_config STATIC wnaspi32/AspiManagerConfig.cpp)
-target_link_libraries(aspi_manager_config PUBLIC emulated_drive transport_core)
+target_link_libraries(aspi_manager_config PUBLIC config_text)
 flashupgrade_warnings(aspi_manager_config)
 
 # The ASPI manager of the transport's tests. It completes requests from std::thread, which the

@@ -42,7 +42,7 @@ bool EmulatedAspiManager::FindConfig(std::string& path) const {
     path.clear();
     const DWORD modulePath = ::GetModuleFileNameA(self_, buffer, sizeof buffer);
     if (modulePath == 0 || modulePath >= sizeof buffer) return true;
-    const std::string beside = AspiManagerConfig::Resolve(AspiManagerConfig::DirectoryOf(buffer), ConfigFileName);
+    const std::string beside = emulator::ConfigText::Resolve(emulator::ConfigText::DirectoryOf(buffer), ConfigFileName);
     if (FileExists(beside)) path = beside;
     return true;
 }

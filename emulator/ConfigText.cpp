@@ -1,0 +1,272 @@
+#include "emulator/ConfigText.h"
+
+#include <stdio.h>
+
+#include "transport/DriveCommandSet.h"
+
+namespace emulator {
+
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+// Splits LINE into its first word and KEY=VALUE pairs; false on a word without '=' after the first
+// or an unclosed quote.
+bool SplitWords(const std::string& line, std::string& kind, ConfigText::Words& words, std::string& problem) {
+    std::vector<std::string> raw;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && IsBlank(line[i])) ++i;
+        if (i >= line.size() || line[i] == '#') break;
+        std::string word;
+        bool quoted = false;
+        while (i < line.size() && (quoted || (!IsBlank(line[i]) && line[i] != '#'))) {
+            if (line[i] == '"') {
+                quoted = !quoted;
+            } else {
+                word += line[i];
+            }
+            ++i;
+        }
+        if (quoted) {
+            problem = "unclosed quote";
+            return false;
+        }
+        raw.push_back(word);
+    }
+    kind.clear();
+    words.clear();
+    if (raw.empty()) return true;
+    kind = raw[0];
+    for (size_t w = 1; w < raw.size(); ++w) {
+        const size_t eq = raw[w].find('=');
+        if (eq == std::string::npos || eq == 0) {
+            problem = "expected KEY=VALUE, found '" + raw[w] + "'";
+            return false;
+        }
+        words.emplace_back(raw[w].substr(0, eq), raw[w].substr(eq + 1));
+    }
+    return true;
+}
+
+bool Number(const std::string& text, uint32_t max, uint32_t& value) {
+    size_t i = 0;
+    uint32_t base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        i = 2;
+    }
+    if (i >= text.size()) return false;
+    uint64_t result = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        uint32_t digit;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<uint32_t>(c - '0');
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = static_cast<uint32_t>(c - 'a' + 10);
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = static_cast<uint32_t>(c - 'A' + 10);
+        } else {
+            return false;
+        }
+        result = result * base + digit;
+        if (result > max) return false;
+    }
+    value = static_cast<uint32_t>(result);
+    return true;
+}
+
+std::vector<std::string> SplitColons(const std::string& text) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+        if (colon == std::string::npos) return parts;
+        start = colon + 1;
+    }
+}
+
+bool ParseKind(const std::string& text, EmulatedDrive::Kind& kind) {
+    static const struct {
+        const char* Name;
+        EmulatedDrive::Kind Kind;
+    } kinds[] = {
+        {"any", EmulatedDrive::Kind::Any},         {"inquiry", EmulatedDrive::Kind::Inquiry},
+        {"identity", EmulatedDrive::Kind::Identity}, {"dump", EmulatedDrive::Kind::Dump},
+        {"readback", EmulatedDrive::Kind::ReadBack}, {"write", EmulatedDrive::Kind::WriteChunk},
+        {"commit", EmulatedDrive::Kind::Commit},
+    };
+    for (const auto& k : kinds) {
+        if (text == k.Name) {
+            kind = k.Kind;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseOffset(const std::string& text, uint32_t& offset) {
+    if (text.empty() || text == "*") {
+        offset = EmulatedDrive::kAnyOffset;
+        return true;
+    }
+    return Number(text, ConfigText::MaxFlashSize - 1, offset);
+}
+
+bool ParseTimes(const std::string& text, uint32_t& times) {
+    if (text == "forever") {
+        times = EmulatedDrive::kForever;
+        return true;
+    }
+    return Number(text, 0xFFFFFFFEu, times) && times != 0;
+}
+
+// fail=KIND[:OFFSET[:TIMES]] and corrupt=OFFSET[:TIMES].
+bool ParseFault(const std::string& text, bool corrupt, EmulatedDrive::FaultRule& rule) {
+    const std::vector<std::string> parts = SplitColons(text);
+    rule = EmulatedDrive::FaultRule();
+    size_t at = 0;
+    if (corrupt) {
+        if (parts.size() > 2) return false;
+        rule.kind = EmulatedDrive::Kind::ReadBack;
+        rule.action = EmulatedDrive::FaultAction::Corrupt;
+    } else {
+        if (parts.size() > 3 || !ParseKind(parts[0], rule.kind)) return false;
+        at = 1;
+    }
+    if (parts.size() > at && !ParseOffset(parts[at], rule.offset)) return false;
+    if (parts.size() > at + 1 && !ParseTimes(parts[at + 1], rule.times)) return false;
+    return true;
+}
+
+bool ParseFlag(const std::string& text, bool& flag) {
+    if (text == "1") {
+        flag = true;
+    } else if (text == "0") {
+        flag = false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ConfigText::SplitLine(const std::string& line, std::string& statement, Words& words, std::string& problem) {
+    return SplitWords(line, statement, words, problem);
+}
+
+bool ConfigText::ParseNumber(const std::string& text, uint32_t max, uint32_t& value) {
+    return Number(text, max, value);
+}
+
+bool ConfigText::ReadFile(const std::string& path, std::string& text, std::string& problem) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        problem = "cannot open " + path;
+        return false;
+    }
+    text.assign(MaxFileSize + 1, '\0');
+    const size_t got = fread(&text[0], 1, text.size(), f);
+    const bool readError = ferror(f) != 0;
+    fclose(f);
+    if (readError) {
+        problem = "cannot read " + path;
+        return false;
+    }
+    if (got > MaxFileSize) {
+        problem = path + " is larger than " + std::to_string(MaxFileSize) + " bytes";
+        return false;
+    }
+    text.resize(got);
+    return true;
+}
+
+ConfigText::DriveReader::Result ConfigText::DriveReader::Key(const std::string& key, const std::string& text,
+                                                             std::string& problem) {
+    auto bad = [&]() {
+        problem = "bad value for " + key + ": '" + text + "'";
+        return Result::Bad;
+    };
+    DriveSettings& drive = drive_;
+    uint32_t value = 0;
+    if (key == "vendor" || key == "product" || key == "revision") {
+        const size_t limit = key == "vendor" ? sizeof drive.Config.vendor
+                             : key == "product" ? sizeof drive.Config.product : sizeof drive.Config.revision;
+        if (text.size() > limit) return bad();
+        if (key == "vendor") drive.Config.SetVendor(text.c_str());
+        if (key == "product") drive.Config.SetProduct(text.c_str());
+        if (key == "revision") drive.Config.SetRevision(text.c_str());
+    } else if (key == "type") {
+        if (!Number(text, 0xFF, value)) return bad();
+        drive.Config.deviceType = static_cast<uint8_t>(value);
+    } else if (key == "maker" || key == "controller" || key == "major" || key == "minor" || key == "sizekib") {
+        if (!Number(text, 0xFFFF, value)) return bad();
+        const uint16_t word16 = static_cast<uint16_t>(value);
+        if (key == "maker") drive.Config.makerWord = word16;
+        if (key == "controller") drive.Config.controllerId = word16;
+        if (key == "major") drive.Config.versionMajor = word16;
+        if (key == "minor") drive.Config.versionMinor = word16;
+        if (key == "sizekib") drive.Config.sizeWordKiB = word16;
+    } else if (key == "flashsize") {
+        if (!Number(text, MaxFlashSize, value) || value == 0) return bad();
+        drive.Config.flashSize = value;
+        haveFlashSize_ = true;
+    } else if (key == "versionat") {
+        if (!Number(text, MaxFlashSize - 4, value)) return bad();
+        drive.Config.versionOffset = value;
+    } else if (key == "flash" || key == "log") {
+        if (text.empty()) return bad();
+        (key == "flash" ? drive.FlashPath : drive.LogPath) = Resolve(base_, text);
+    } else if (key == "latency") {
+        if (!Number(text, 60000, value)) return bad();
+        drive.LatencyMilliseconds = value;
+    } else if (key == "fail" || key == "corrupt") {
+        EmulatedDrive::FaultRule rule;
+        if (!ParseFault(text, key == "corrupt", rule)) return bad();
+        if (drive.Faults.size() >= EmulatedDrive::kMaxFaultRules) {
+            problem = "more than " + std::to_string(EmulatedDrive::kMaxFaultRules) + " faults";
+            return Result::Bad;
+        }
+        drive.Faults.push_back(rule);
+    } else if (key == "failnth") {
+        if (!Number(text, 0xFFFFFFFFu, value)) return bad();
+        drive.FailCommandNumber = value;
+    } else if (key == "identitycheck") {
+        if (!ParseFlag(text, drive.IdentityCheckWithData)) return bad();
+    } else if (key == "gone") {
+        if (!ParseFlag(text, drive.Gone)) return bad();
+    } else {
+        return Result::Unknown;
+    }
+    return Result::Taken;
+}
+
+DriveSettings ConfigText::DriveReader::Finish() {
+    if (!haveFlashSize_) {
+        DriveConfig& config = drive_.Config;
+        const uint32_t usual = DriveCommandSet::DefaultFlashSize(config.controllerId);
+        config.flashSize = config.sizeWordKiB != 0 ? config.sizeWordKiB * 1024u
+                           : usual != 0           ? usual
+                                                  : DefaultFlashSize;
+    }
+    return drive_;
+}
+
+std::string ConfigText::DirectoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string ConfigText::Resolve(const std::string& base, const std::string& path) {
+    const bool absolute = (!path.empty() && (path[0] == '/' || path[0] == '\\')) ||
+                          (path.size() >= 2 && path[1] == ':');
+    if (absolute || base.empty()) return path;
+    return base + "/" + path;
+}
+
+}  // namespace emulator

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "emulator/DriveConfig.h"
+#include "emulator/EmulatedDrive.h"
+
+namespace emulator {
+
+// What the configuration files of the emulators (the ASPI manager DLL, the SCSI port driver's
+// set-up) say about one emulated drive, beside its place on the bus.
+struct DriveSettings {
+    DriveConfig Config;
+    std::string FlashPath;
+    std::string LogPath;
+    uint32_t LatencyMilliseconds = 0;
+    std::vector<EmulatedDrive::FaultRule> Faults;
+    uint32_t FailCommandNumber = 0;
+    bool IdentityCheckWithData = false;
+    bool Gone = false;
+};
+
+// The text those configuration files share: one statement per line, words separated by blanks,
+// '#' starts a comment. The first word names the statement, every other word is KEY=VALUE; a
+// value may be put in double quotes to hold blanks or '#'. Numbers are decimal, or hex with 0x.
+// Relative paths are relative to the directory of the file.
+//
+// A drive's own keys, the same in every file:
+//   vendor=TEXT product=TEXT revision=TEXT  INQUIRY texts, at most 8, 16 and 4 characters
+//   type=N                                  peripheral device type (default 5, CD/DVD)
+//   maker=W controller=W major=N minor=N    words of the identity block (defaults 0x4A7C, 0x6E15,
+//                                           1, 0)
+//   sizekib=N                               flash size word of the identity block (default 0: the
+//                                           controller's usual size)
+//   flashsize=N                             bytes of flash the drive really has (default sizekib *
+//                                           1024, else the controller's usual size, else 128 KiB)
+//   versionat=OFFSET                        report the two version words found in flash there,
+//                                           so that a committed image changes the version
+//   flash=PATH                              flash image: loaded when the file exists (it must
+//                                           hold flashsize bytes), else created erased (0xFF);
+//                                           written again after every commit
+//   log=PATH                                command log, rewritten after every command
+//   latency=MS                              time each command takes
+//   fail=KIND[:OFFSET[:TIMES]]              CHECK CONDITION for TIMES (default 1, or "forever")
+//                                           commands of KIND (any, inquiry, identity, dump,
+//                                           readback, write, commit) whose flash range holds
+//                                           OFFSET (default or "*": any); may be repeated
+//   corrupt=OFFSET[:TIMES]                  flip the byte at OFFSET in TIMES read-backs
+//   failnth=N                               fail the N-th command the drive receives
+//   identitycheck=1                         answer the identity query with CHECK CONDITION and
+//                                           valid data
+//   gone=1                                  answer every command with NOT READY
+class ConfigText {
+public:
+    static constexpr uint32_t DefaultFlashSize = 0x20000;
+    static constexpr uint32_t MaxFlashSize = 0x1000000;
+    static constexpr size_t MaxFileSize = 0x10000;
+
+    using Words = std::vector<std::pair<std::string, std::string>>;
+
+    // Splits LINE into its statement and KEY=VALUE words; an empty statement for a blank line.
+    // False (with PROBLEM) on a word without '=' after the first, or an unclosed quote.
+    static bool SplitLine(const std::string& line, std::string& statement, Words& words, std::string& problem);
+    static bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value);
+
+    // Reads a whole configuration file of at most MaxFileSize bytes; false with PROBLEM.
+    static bool ReadFile(const std::string& path, std::string& text, std::string& problem);
+
+    // One drive being read: feed it the drive's keys, then Finish it.
+    class DriveReader {
+    public:
+        enum class Result { Taken, Unknown, Bad };
+        explicit DriveReader(const std::string& baseDirectory) : base_(baseDirectory) {}
+        // Unknown: not a drive key (the statement may know it). Bad: PROBLEM says why.
+        Result Key(const std::string& key, const std::string& value, std::string& problem);
+        // Fills in the flash size when no key gave it.
+        DriveSettings Finish();
+
+    private:
+        std::string base_;
+        DriveSettings drive_;
+        bool haveFlashSize_ = false;
+    };
+
+    static std::string DirectoryOf(const std::string& path);
+    // PATH when it is absolute (a leading slash or backslash, or a drive letter), else BASE/PATH.
+    static std::string Resolve(const std::string& base, const std::string& path);
+};
+
+}  // namespace emulator

@@ -77,7 +77,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         manager.SupportStatus = in.Bit() ? SS_COMP : in.Byte();
         // Now and then all 255 adapters, so that the 8-bit adapter numbers are run to their end.
         manager.ReportedAdapterCount = static_cast<uint8_t>(in.Byte() == 0xFF ? 0xFF : in.Below(10));
-        if (in.Bit()) manager.ForcedStatus = in.Byte();
+        // Any status a manager completes with. SS_PENDING is none: the request would never
+        // complete, and the transport waits for a completion without a time limit.
+        if (in.Bit()) {
+            const uint8_t forced = in.Byte();
+            if (forced != SS_PENDING) manager.ForcedStatus = forced;
+        }
 
         const unsigned answers = in.Below(5);
         for (unsigned i = 0; i < answers; ++i) {

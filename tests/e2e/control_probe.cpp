@@ -7,10 +7,13 @@
 //   control_probe TITLE ID selection    the combo box's selected entry, -1 for none
 //   control_probe TITLE ID position     the progress bar's position
 //   control_probe TITLE 0 title         the window's own title (found by TITLE as a prefix)
+//   control_probe TITLE 0 handles       the names of the objects the window's process holds
+//                                       handles to (keys, files, devices), one a line
 // TITLE is the start of the window's title. Exits 1 when the window or control is not there.
 // Wine's screen coordinates are the X root window's, so a click there hits the control.
 #include <windows.h>
 #include <commctrl.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -41,11 +44,64 @@ std::string Narrow(const wchar_t* text) {
     return buffer;
 }
 
+// SYSTEM_HANDLE_INFORMATION, which winternl.h does not spell out.
+struct HandleEntry {
+    ULONG OwnerPid;
+    UCHAR ObjectType;
+    UCHAR HandleFlags;
+    USHORT HandleValue;
+    void* ObjectPointer;
+    ACCESS_MASK GrantedAccess;
+};
+struct HandleList {
+    ULONG Count;
+    HandleEntry Entries[1];
+};
+
+// Every named object the process of WINDOW holds a handle to: a copy of each handle is made
+// here and asked for its name.
+int PrintHandles(HWND window) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    HANDLE process = ::OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid);
+    if (process == nullptr) return 1;
+    std::string list(1 << 20, '\0');
+    ULONG got = 0;
+    while (NtQuerySystemInformation(static_cast<SYSTEM_INFORMATION_CLASS>(16), &list[0],
+                                    static_cast<ULONG>(list.size()), &got) != 0) {
+        if (list.size() >= (64u << 20)) return 1;
+        list.resize(list.size() * 2);
+    }
+    const HandleList* handles = reinterpret_cast<const HandleList*>(list.data());
+    for (ULONG i = 0; i < handles->Count; ++i) {
+        const HandleEntry& entry = handles->Entries[i];
+        if (entry.OwnerPid != pid) continue;
+        HANDLE copy = nullptr;
+        if (!::DuplicateHandle(process, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(entry.HandleValue)),
+                               ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+            continue;
+        }
+        union {
+            OBJECT_NAME_INFORMATION info;
+            char room[4096];
+        } name = {};
+        ULONG length = 0;
+        if (NtQueryObject(copy, static_cast<OBJECT_INFORMATION_CLASS>(1), &name, sizeof name, &length) == 0 &&
+            name.info.Name.Buffer != nullptr && name.info.Name.Length != 0) {
+            std::wstring text(name.info.Name.Buffer, name.info.Name.Length / sizeof(wchar_t));
+            std::printf("%s\n", Narrow(text.c_str()).c_str());
+        }
+        ::CloseHandle(copy);
+    }
+    ::CloseHandle(process);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: control_probe TITLE ID centre|text|enabled|visible|entries|selection|position|title\n");
+        std::fprintf(stderr, "usage: control_probe TITLE ID centre|text|enabled|visible|entries|selection|position|title|handles\n");
         return 2;
     }
     Search search{argv[1], nullptr};
@@ -58,6 +114,7 @@ int main(int argc, char** argv) {
         std::printf("%s\n", title);
         return 0;
     }
+    if (what == "handles") return PrintHandles(search.found);
     HWND control = ::GetDlgItem(search.found, std::atoi(argv[2]));
     if (control == nullptr) return 1;
     if (what == "centre") {

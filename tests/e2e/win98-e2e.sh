@@ -17,6 +17,7 @@ rm -rf "$work"; mkdir -p "$work/screens"
 E2E_LOG_DIR=$work
 export E2E_ARCH E2E_PREFIX E2E_PROBE E2E_LOG_DIR
 source "$(dirname "$0")/gui-lib.sh"
+source "$(dirname "$0")/drive-log.sh"
 
 failures=0 checks=0
 check() {  # check DESCRIPTION COMMAND...
@@ -30,18 +31,6 @@ check_equal() { checks=$((checks + 1)); if same "$@"; then echo "ok - $1"; else 
 title='Flash Upgrade Program 1.51'
 prompt='DVD Firmware Upgrade Program - Restart System'
 caption='DVD Firmware Upgrade Program'
-
-# The drive's log as letters: I inquiry, Q identity, W chunk written, R read back, D dump, C commit.
-log_letters() {
-  awk '/^#/ {next}
-       $1 == "INQUIRY" {printf "I"; next}
-       $1 == "WRITE_BUFFER" && $2 == "mode=7" {printf "W"; next}
-       $1 == "WRITE_BUFFER" && $2 == "mode=4" {printf "C"; next}
-       $1 == "READ_BUFFER" && $2 == "mode=2" {printf "R"; next}
-       $1 == "READ_BUFFER" && $2 == "mode=1" && $6 == "control=0x01" {printf "D"; next}
-       $1 == "READ_BUFFER" && $2 == "mode=1" {printf "Q"; next}
-       {printf "?"}' "$1" 2>/dev/null
-}
 
 # run_program DIR: starts the program in DIR, which holds it, the DLL (maybe) and the drive's setup.
 run_program() {

@@ -1,0 +1,266 @@
+#include "emulator/scsiport/ScsiPortConfig.h"
+
+#include <algorithm>
+#include <cstring>
+
+using emulator::ConfigText;
+using emulator::ScsiPortSettings;
+
+namespace {
+
+bool CopyWide(const std::u16string& text, uint16_t* out, size_t room) {
+    if (text.size() >= room) return false;
+    for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<uint16_t>(text[i]);
+    out[text.size()] = 0;
+    return true;
+}
+
+bool CopyNarrow(const std::string& text, char* out, size_t room) {
+    if (text.size() >= room) return false;
+    std::memcpy(out, text.c_str(), text.size() + 1);
+    return true;
+}
+
+std::u16string Widen(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+bool IsLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+}  // namespace
+
+bool ScsiPortConfig::Fail(size_t line, const std::string& reason) {
+    Ports.clear();
+    Drives.clear();
+    EventLogPath.clear();
+    error_ = line == 0 ? reason : "line " + std::to_string(line) + ": " + reason;
+    return false;
+}
+
+ScsiPortConfig::Port* ScsiPortConfig::FindPort(uint8_t number) {
+    for (Port& port : Ports) {
+        if (port.Number == number) return &port;
+    }
+    return nullptr;
+}
+
+bool ScsiPortConfig::Load(const std::string& path) {
+    std::string text;
+    std::string problem;
+    if (!ConfigText::ReadFile(path, text, problem)) return Fail(0, problem);
+    return Parse(text, ConfigText::DirectoryOf(path));
+}
+
+bool ScsiPortConfig::Parse(const std::string& text, const std::string& baseDirectory) {
+    Ports.clear();
+    Drives.clear();
+    EventLogPath.clear();
+    error_.clear();
+    size_t number = 1;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (!ParseLine(text.substr(start, end - start), number, baseDirectory)) return false;
+        start = end + 1;
+        ++number;
+    }
+    return Finish();
+}
+
+bool ScsiPortConfig::ParseLine(const std::string& line, size_t number, const std::string& baseDirectory) {
+    std::string statement;
+    ConfigText::Words words;
+    std::string problem;
+    if (!ConfigText::SplitLine(line, statement, words, problem)) return Fail(number, problem);
+    if (statement.empty()) return true;
+    auto bad = [&](const std::pair<std::string, std::string>& word) {
+        return Fail(number, "bad value for " + word.first + ": '" + word.second + "'");
+    };
+    uint32_t value = 0;
+
+    if (statement == "driver") {
+        for (const auto& word : words) {
+            if (word.first != "log") return Fail(number, "unknown key " + word.first);
+            if (word.second.empty()) return bad(word);
+            EventLogPath = ConfigText::Resolve(baseDirectory, word.second);
+        }
+        return true;
+    }
+
+    if (statement == "port") {
+        Port port;
+        bool haveNumber = false;
+        for (const auto& word : words) {
+            if (word.first == "number") {
+                if (!ConfigText::ParseNumber(word.second, 254, value)) return bad(word);
+                port.Number = static_cast<uint8_t>(value);
+                haveNumber = true;
+            } else if (word.first == "device") {
+                if (word.second.size() < 2 || word.second[0] != '\\') return bad(word);
+                port.DeviceName = word.second;
+            } else if (word.first == "buses") {
+                if (!ConfigText::ParseNumber(word.second, 255, value)) return bad(word);
+                port.Buses = static_cast<int>(value);
+            } else {
+                return Fail(number, "unknown key " + word.first);
+            }
+        }
+        if (!haveNumber) return Fail(number, "port needs number=");
+        if (FindPort(port.Number) != nullptr) return Fail(number, "port " + std::to_string(port.Number) + " twice");
+        Ports.push_back(port);
+        return true;
+    }
+
+    if (statement != "drive") return Fail(number, "unknown statement " + statement);
+
+    ConfigText::DriveReader reader(baseDirectory);
+    Drive place;
+    bool havePlace[3] = {false, false, false};
+    for (const auto& word : words) {
+        const std::string& key = word.first;
+        const std::string& text = word.second;
+        if (key == "port" || key == "bus" || key == "target") {
+            if (!ConfigText::ParseNumber(text, 254, value)) return bad(word);
+            const int which = key == "port" ? 0 : key == "bus" ? 1 : 2;
+            (which == 0 ? place.Port : which == 1 ? place.Bus : place.Target) = static_cast<uint8_t>(value);
+            havePlace[which] = true;
+        } else if (key == "letter") {
+            if (text == "-") {
+                place.Letter = '-';
+            } else if (text.size() == 1 && IsLetter(text[0])) {
+                place.Letter = static_cast<char>(text[0] & ~0x20);
+            } else {
+                return bad(word);
+            }
+        } else if (key == "cdrom") {
+            if (!ConfigText::ParseNumber(text, 999, value)) return bad(word);
+            place.CdRomNumber = static_cast<int>(value);
+        } else if (key == "devicename") {
+            if (text.empty()) return bad(word);
+            place.HasMapDeviceName = text != "-";
+            place.MapDeviceName = text == "-" ? std::string() : text;
+        } else if (key == "maptype") {
+            if (text.empty()) return bad(word);
+            place.MapType = text;
+        } else {
+            switch (reader.Key(key, text, problem)) {
+            case ConfigText::DriveReader::Result::Taken:
+                break;
+            case ConfigText::DriveReader::Result::Bad:
+                return Fail(number, problem);
+            case ConfigText::DriveReader::Result::Unknown:
+                return Fail(number, "unknown key " + key);
+            }
+        }
+    }
+    if (!havePlace[0] || !havePlace[1] || !havePlace[2]) return Fail(number, "drive needs port=, bus= and target=");
+    for (const Drive& other : Drives) {
+        if (other.Port == place.Port && other.Bus == place.Bus && other.Target == place.Target) {
+            return Fail(number, "two drives at port " + std::to_string(place.Port) + " bus " +
+                                    std::to_string(place.Bus) + " target " + std::to_string(place.Target));
+        }
+    }
+    Drive drive = place;
+    static_cast<emulator::DriveSettings&>(drive) = reader.Finish();
+    Drives.push_back(drive);
+    return true;
+}
+
+bool ScsiPortConfig::Finish() {
+    for (size_t i = 0; i < Drives.size(); ++i) {
+        Drive& drive = Drives[i];
+        if (FindPort(drive.Port) == nullptr) {
+            Port port;
+            port.Number = drive.Port;
+            Ports.push_back(port);
+        }
+        if (drive.Letter == 0) drive.Letter = static_cast<char>('E' + i);
+        if (drive.Letter == '-') drive.Letter = 0;
+        if (drive.CdRomNumber < 0) drive.CdRomNumber = static_cast<int>(i);
+        if (drive.HasMapDeviceName && drive.MapDeviceName.empty()) {
+            drive.MapDeviceName = "CdRom" + std::to_string(drive.CdRomNumber);
+        }
+        if (drive.Letter > 'Z') return Fail(0, "no drive letter left for drive " + std::to_string(i + 1));
+        for (size_t j = 0; j < i; ++j) {
+            if (Drives[j].CdRomNumber == drive.CdRomNumber) return Fail(0, "two drives are CdRom" + std::to_string(drive.CdRomNumber));
+            if (drive.Letter != 0 && Drives[j].Letter == drive.Letter) {
+                return Fail(0, std::string("two drives have the letter ") + drive.Letter);
+            }
+        }
+    }
+    std::sort(Ports.begin(), Ports.end(), [](const Port& a, const Port& b) { return a.Number < b.Number; });
+    for (Port& port : Ports) {
+        if (port.DeviceName.empty()) port.DeviceName = "\\Device\\Ide\\IdePort" + std::to_string(port.Number);
+        if (port.Buses < 0) {
+            int highest = -1;
+            for (const Drive& drive : Drives) {
+                if (drive.Port == port.Number) highest = std::max<int>(highest, drive.Bus);
+            }
+            port.Buses = std::max(highest + 1, 1);
+        }
+    }
+    for (size_t i = 0; i < Ports.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (Ports[i].DeviceName == Ports[j].DeviceName) return Fail(0, "two ports are " + Ports[i].DeviceName);
+        }
+    }
+    return true;
+}
+
+bool ScsiPortConfig::ToSettings(ScsiPortSettings& settings,
+                                const std::function<bool(const std::string&, std::u16string&)>& ntPath) {
+    settings = ScsiPortSettings{};
+    settings.Magic = ScsiPortSettings::kMagic;
+    settings.Version = ScsiPortSettings::kVersion;
+    settings.Size = sizeof settings;
+    if (Ports.size() > ScsiPortSettings::kMaxPorts) {
+        return Fail(0, "more than " + std::to_string(ScsiPortSettings::kMaxPorts) + " ports");
+    }
+    if (Drives.size() > ScsiPortSettings::kMaxDrives) {
+        return Fail(0, "more than " + std::to_string(ScsiPortSettings::kMaxDrives) + " drives");
+    }
+    auto path = [&](const std::string& file, uint16_t* out) {
+        std::u16string converted;
+        if (file.empty()) return true;
+        if (!ntPath(file, converted)) return Fail(0, "cannot name " + file + " for the driver");
+        if (!CopyWide(converted, out, ScsiPortSettings::kPathRoom)) return Fail(0, "path too long: " + file);
+        return true;
+    };
+    if (!path(EventLogPath, settings.EventLogPath)) return false;
+    settings.PortCount = static_cast<uint32_t>(Ports.size());
+    for (size_t i = 0; i < Ports.size(); ++i) {
+        ScsiPortSettings::Port& out = settings.Ports[i];
+        out.Number = Ports[i].Number;
+        out.Buses = static_cast<uint8_t>(Ports[i].Buses);
+        if (!CopyWide(Widen(Ports[i].DeviceName), out.DeviceName, ScsiPortSettings::kNameRoom)) {
+            return Fail(0, "device name too long: " + Ports[i].DeviceName);
+        }
+    }
+    settings.DriveCount = static_cast<uint32_t>(Drives.size());
+    for (size_t i = 0; i < Drives.size(); ++i) {
+        const Drive& drive = Drives[i];
+        ScsiPortSettings::Drive& out = settings.Drives[i];
+        out.Port = drive.Port;
+        out.Bus = drive.Bus;
+        out.Target = drive.Target;
+        out.Letter = drive.Letter;
+        out.CdRomNumber = static_cast<uint32_t>(drive.CdRomNumber);
+        if (!CopyNarrow(drive.MapType, out.MapType, sizeof out.MapType) ||
+            !CopyNarrow(drive.MapDeviceName, out.MapDeviceName, sizeof out.MapDeviceName)) {
+            return Fail(0, "device map value too long for drive " + std::to_string(i + 1));
+        }
+        out.HasMapDeviceName = drive.HasMapDeviceName ? 1 : 0;
+        out.IdentityCheckWithData = drive.IdentityCheckWithData ? 1 : 0;
+        out.Gone = drive.Gone ? 1 : 0;
+        out.FaultCount = static_cast<uint8_t>(drive.Faults.size());
+        for (size_t f = 0; f < drive.Faults.size(); ++f) out.Faults[f] = drive.Faults[f];
+        out.Config = drive.Config;
+        out.FailCommandNumber = drive.FailCommandNumber;
+        out.LatencyMilliseconds = drive.LatencyMilliseconds;
+        if (!path(drive.FlashPath, out.FlashPath) || !path(drive.LogPath, out.LogPath)) return false;
+    }
+    return true;
+}

@@ -56,12 +56,17 @@ bool ReadAll(const std::string& path, std::string& content) {
     return ok;
 }
 
-// A loaded driver's file cannot be replaced (the device host has it open), and need not be when
-// only the settings change: the same bytes are left where they are.
+// A loaded driver's file cannot be overwritten (the device host has it open). The same bytes are
+// left where they are; a newer driver takes the old one's place after it has been moved aside,
+// which a file in use allows. The running driver goes on until the system (the wineserver) restarts.
 bool InstallDriverFile(const std::string& source, const std::string& installed) {
     std::string wanted, present;
-    if (ReadAll(source, wanted) && ReadAll(installed, present) && wanted == present) return true;
-    return CopyFileA(source.c_str(), installed.c_str(), FALSE) != 0;
+    if (!ReadAll(source, wanted)) return false;
+    if (ReadAll(installed, present) && wanted == present) return true;
+    if (CopyFileA(source.c_str(), installed.c_str(), FALSE)) return true;
+    const std::string aside = installed + ".old";
+    return MoveFileExA(installed.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING) &&
+           CopyFileA(source.c_str(), installed.c_str(), FALSE);
 }
 
 LONG SetNumber(HKEY key, const char* name, DWORD value) {

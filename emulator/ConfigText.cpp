@@ -156,12 +156,37 @@ bool ParseFlag(const std::string& text, bool& flag) {
 
 }  // namespace
 
-bool ConfigText::SplitLine(const std::string& line, std::string& statement, Words& words, std::string& problem) {
-    return SplitWords(line, statement, words, problem);
-}
-
 bool ConfigText::ParseNumber(const std::string& text, uint32_t max, uint32_t& value) {
     return Number(text, max, value);
+}
+
+bool ConfigText::ForEachStatement(const std::string& text, const StatementHandler& handle, size_t& line,
+                                  std::string& problem) {
+    size_t number = 1;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string statement;
+        Words words;
+        problem.clear();
+        if (!SplitWords(text.substr(start, end - start), statement, words, problem)) {
+            line = number;
+            return false;
+        }
+        if (!statement.empty() && !handle(number, statement, words)) {
+            line = 0;
+            problem.clear();
+            return false;
+        }
+        start = end + 1;
+        ++number;
+    }
+    return true;
+}
+
+std::string ConfigText::BadValue(const std::pair<std::string, std::string>& word) {
+    return "bad value for " + word.first + ": '" + word.second + "'";
 }
 
 bool ConfigText::ReadFile(const std::string& path, std::string& text, std::string& problem) {
@@ -189,7 +214,7 @@ bool ConfigText::ReadFile(const std::string& path, std::string& text, std::strin
 ConfigText::DriveReader::Result ConfigText::DriveReader::Key(const std::string& key, const std::string& text,
                                                              std::string& problem) {
     auto bad = [&]() {
-        problem = "bad value for " + key + ": '" + text + "'";
+        problem = BadValue({key, text});
         return Result::Bad;
     };
     DriveSettings& drive = drive_;

@@ -2,6 +2,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,10 +63,17 @@ public:
 
     using Words = std::vector<std::pair<std::string, std::string>>;
 
-    // Splits LINE into its statement and KEY=VALUE words; an empty statement for a blank line.
-    // False (with PROBLEM) on a word without '=' after the first, or an unclosed quote.
-    static bool SplitLine(const std::string& line, std::string& statement, Words& words, std::string& problem);
     static bool ParseNumber(const std::string& text, uint32_t max, uint32_t& value);
+
+    // Hands every statement of TEXT, with its line number, to HANDLE, and stops at the first that
+    // HANDLE refuses (false, LINE and PROBLEM left empty: HANDLE has said why) or that cannot be
+    // split (false, with its LINE and PROBLEM: a word without '=' after the first, an unclosed
+    // quote). Blank lines and comments are skipped.
+    using StatementHandler = std::function<bool(size_t line, const std::string& statement, const Words& words)>;
+    static bool ForEachStatement(const std::string& text, const StatementHandler& handle, size_t& line,
+                                 std::string& problem);
+    // "bad value for KEY: 'VALUE'".
+    static std::string BadValue(const std::pair<std::string, std::string>& word);
 
     // Reads a whole configuration file of at most MaxFileSize bytes; false with PROBLEM.
     static bool ReadFile(const std::string& path, std::string& text, std::string& problem);

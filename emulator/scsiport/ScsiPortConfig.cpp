@@ -58,27 +58,19 @@ bool ScsiPortConfig::Parse(const std::string& text, const std::string& baseDirec
     Drives.clear();
     EventLogPath.clear();
     error_.clear();
-    size_t number = 1;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        if (!ParseLine(text.substr(start, end - start), number, baseDirectory)) return false;
-        start = end + 1;
-        ++number;
-    }
+    size_t line = 0;
+    std::string problem;
+    const auto statement = [&](size_t number, const std::string& kind, const ConfigText::Words& words) {
+        return ParseStatement(number, kind, words, baseDirectory);
+    };
+    if (!ConfigText::ForEachStatement(text, statement, line, problem)) return problem.empty() ? false : Fail(line, problem);
     return Finish();
 }
 
-bool ScsiPortConfig::ParseLine(const std::string& line, size_t number, const std::string& baseDirectory) {
-    std::string statement;
-    ConfigText::Words words;
+bool ScsiPortConfig::ParseStatement(size_t number, const std::string& statement, const ConfigText::Words& words,
+                                    const std::string& baseDirectory) {
     std::string problem;
-    if (!ConfigText::SplitLine(line, statement, words, problem)) return Fail(number, problem);
-    if (statement.empty()) return true;
-    auto bad = [&](const std::pair<std::string, std::string>& word) {
-        return Fail(number, "bad value for " + word.first + ": '" + word.second + "'");
-    };
+    auto bad = [&](const std::pair<std::string, std::string>& word) { return Fail(number, ConfigText::BadValue(word)); };
     uint32_t value = 0;
 
     if (statement == "driver") {

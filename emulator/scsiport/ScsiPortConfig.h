@@ -62,7 +62,8 @@ public:
     const std::string& Error() const { return error_; }
 
 private:
-    bool ParseLine(const std::string& line, size_t number, const std::string& baseDirectory);
+    bool ParseStatement(size_t number, const std::string& statement, const emulator::ConfigText::Words& words,
+                        const std::string& baseDirectory);
     bool Finish();
     bool Fail(size_t line, const std::string& reason);
     Port* FindPort(uint8_t number);

@@ -21,28 +21,19 @@ bool AspiManagerConfig::Fail(size_t line, const std::string& reason) {
 
 bool AspiManagerConfig::Parse(const std::string& text, const std::string& baseDirectory) {
     Clear();
-    size_t number = 1;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        if (!ParseLine(text.substr(start, end - start), number, baseDirectory)) return false;
-        start = end + 1;
-        ++number;
-    }
+    size_t line = 0;
+    std::string problem;
+    const auto statement = [&](size_t number, const std::string& kind, const ConfigText::Words& words) {
+        return ParseStatement(number, kind, words, baseDirectory);
+    };
+    if (!ConfigText::ForEachStatement(text, statement, line, problem)) return problem.empty() ? false : Fail(line, problem);
     return true;
 }
 
-bool AspiManagerConfig::ParseLine(const std::string& line, size_t number, const std::string& baseDirectory) {
-    std::string kind;
-    ConfigText::Words words;
+bool AspiManagerConfig::ParseStatement(size_t number, const std::string& kind, const ConfigText::Words& words,
+                                       const std::string& baseDirectory) {
     std::string problem;
-    if (!ConfigText::SplitLine(line, kind, words, problem)) return Fail(number, problem);
-    if (kind.empty()) return true;
-
-    auto bad = [&](const std::pair<std::string, std::string>& word) {
-        return Fail(number, "bad value for " + word.first + ": '" + word.second + "'");
-    };
+    auto bad = [&](const std::pair<std::string, std::string>& word) { return Fail(number, ConfigText::BadValue(word)); };
     uint32_t value = 0;
 
     if (kind == "manager") {

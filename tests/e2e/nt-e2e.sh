@@ -21,16 +21,8 @@ E2E_LOG_DIR=$work
 export E2E_ARCH E2E_PREFIX E2E_PROBE E2E_LOG_DIR
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/gui-lib.sh"
-source "$here/drive-log.sh"
+source "$here/e2e-checks.sh"
 
-failures=0 checks=0
-check() {  # check DESCRIPTION COMMAND...
-  local description=$1; shift
-  checks=$((checks + 1))
-  if "$@"; then echo "ok - $description"; else echo "not ok - $description"; failures=$((failures + 1)); fi
-}
-same() { [ "$2" = "$3" ] || { echo "    expected: $(tr '\n' '|' <<<"$3")"; echo "    actual:   $(tr '\n' '|' <<<"$2")"; return 1; }; }
-check_equal() { checks=$((checks + 1)); if same "$@"; then echo "ok - $1"; else echo "not ok - $1"; failures=$((failures + 1)); fi; }
 
 title='Flash Upgrade Program 1.51'
 prompt='DVD Firmware Upgrade Program - Restart System'
@@ -232,5 +224,4 @@ GET_INQUIRY_DATA \\Device\\Scsi\\EmulatedPort1 in=0 out=2048"
 check_equal "every open was closed" "$(unclosed "$dir/events.log")" 0
 check_equal "the drives received nothing" "$(log_letters "$dir/drive0.log")$(log_letters "$dir/drive1.log")" ""
 
-echo "$((checks - failures)) of $checks checks passed"
-[ "$failures" -eq 0 ]
+checks_done

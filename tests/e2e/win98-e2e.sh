@@ -17,16 +17,8 @@ rm -rf "$work"; mkdir -p "$work/screens"
 E2E_LOG_DIR=$work
 export E2E_ARCH E2E_PREFIX E2E_PROBE E2E_LOG_DIR
 source "$(dirname "$0")/gui-lib.sh"
-source "$(dirname "$0")/drive-log.sh"
+source "$(dirname "$0")/e2e-checks.sh"
 
-failures=0 checks=0
-check() {  # check DESCRIPTION COMMAND...
-  local description=$1; shift
-  checks=$((checks + 1))
-  if "$@"; then echo "ok - $description"; else echo "not ok - $description"; failures=$((failures + 1)); fi
-}
-same() { [ "$2" = "$3" ] || { echo "    expected: $3"; echo "    actual:   $2"; return 1; }; }
-check_equal() { checks=$((checks + 1)); if same "$@"; then echo "ok - $1"; else echo "not ok - $1"; failures=$((failures + 1)); fi; }
 
 title='Flash Upgrade Program 1.51'
 prompt='DVD Firmware Upgrade Program - Restart System'
@@ -120,5 +112,4 @@ xdotool key Return
 check "OK ends the program" wait_until 30 program_ended "$dir"
 check "no dialog was shown" window_gone "$title"
 
-echo "$((checks - failures)) of $checks checks passed"
-[ "$failures" -eq 0 ]
+checks_done

@@ -6,7 +6,8 @@
 
 // An EmulatedTransport whose drives take time: before each command it waits the addressed drive's
 // LatencyMicroseconds(), as a wrapper that can wait is meant to. Counts the commands and the time
-// the drives were made to take, so a benchmark can tell the drive's share from the tool's.
+// the drives took (measured, never less than their latency), so a benchmark can tell the drive's
+// share from the tool's.
 class LatencyTransport final : public EmulatedTransport {
 public:
     uint64_t Commands = 0;

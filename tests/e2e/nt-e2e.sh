@@ -108,15 +108,17 @@ trap e2e_stop_all EXIT
 e2e_prefix win2k || exit 1
 
 drive_keys='vendor=EMULATED product="DVD-RW FLASH" controller=0x6E15 versionat=0x100'
+# An IDE port and a port of another kind, a drive behind each.
+ide_and_other_port=(
+  "port number=0"
+  "port number=1 device=\\Device\\Scsi\\EmulatedPort1"
+  "drive port=0 bus=0 target=0 letter=E $drive_keys flash=flash0.bin log=drive0.log"
+  "drive port=1 bus=0 target=0 letter=F $drive_keys flash=flash1.bin log=drive1.log")
 
 echo "# Windows 2000: an IDE port and a port of another kind, a drive behind each"
 dir=$work/win2k
 mkdir -p "$dir"; cp "$work/old.bin" "$dir/flash0.bin"; cp "$work/old.bin" "$dir/flash1.bin"
-check "the driver loads with the machine" machine "$dir" win2k \
-  "port number=0" \
-  "port number=1 device=\\Device\\Scsi\\EmulatedPort1" \
-  "drive port=0 bus=0 target=0 letter=E $drive_keys flash=flash0.bin log=drive0.log" \
-  "drive port=1 bus=0 target=0 letter=F $drive_keys flash=flash1.bin log=drive1.log"
+check "the driver loads with the machine" machine "$dir" win2k "${ide_and_other_port[@]}"
 run_program "$dir" "$work/combined.exe"
 check "the dialog opens with its title" wait_until 60 window_shown "$title"
 check_equal "only the drive behind the IDE port is listed" "$(probe "$title" 1000 entries)" \
@@ -200,11 +202,7 @@ check_equal "every open was closed" "$(unclosed "$dir/events.log")" 0
 echo "# Windows NT 4: every port is scanned, drives are opened for reading only"
 dir=$work/nt4
 mkdir -p "$dir"; cp "$work/old.bin" "$dir/flash0.bin"; cp "$work/old.bin" "$dir/flash1.bin"
-check "the driver loads with the machine" machine "$dir" nt40 \
-  "port number=0" \
-  "port number=1 device=\\Device\\Scsi\\EmulatedPort1" \
-  "drive port=0 bus=0 target=0 letter=E $drive_keys flash=flash0.bin log=drive0.log" \
-  "drive port=1 bus=0 target=0 letter=F $drive_keys flash=flash1.bin log=drive1.log"
+check "the driver loads with the machine" machine "$dir" nt40 "${ide_and_other_port[@]}"
 run_program "$dir" "$work/combined.exe"
 # Wine's server refuses pass-through on a handle without write access (error 5) before the
 # driver sees it, so no drive can be accepted here; a real NT 4 lets it through.

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "emulator/EmulatedDrive.h"
-#include "emulator/SimulatedAspiManager.h"
+#include "emulator/drive/EmulatedDrive.h"
+#include "emulator/simulated/SimulatedAspiManager.h"
 #include "fuzz/FuzzDriveIdentity.h"
 #include "fuzz/FuzzInput.h"
 #include "transport/AspiTransport.h"

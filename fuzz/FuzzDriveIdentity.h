@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "emulator/DriveConfig.h"
+#include "emulator/drive/DriveConfig.h"
 #include "fuzz/FuzzInput.h"
 #include "transport/DriveCommandSet.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "emulator/EmulatedDrive.h"
-#include "emulator/SimulatedNtMachine.h"
+#include "emulator/drive/EmulatedDrive.h"
+#include "emulator/simulated/SimulatedNtMachine.h"
 #include "fuzz/FuzzDriveIdentity.h"
 #include "fuzz/FuzzInput.h"
 #include "transport/DeviceList.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/ConfigText.h"
+#include "emulator/drive/ConfigText.h"
 #include "emulator/scsiport/ScsiPortSettings.h"
 
 // The machine the emulated SCSI port driver makes: its SCSI ports, the emulated CD/DVD drives

@@ -2,8 +2,8 @@
 
 #include <stdint.h>
 
-#include "emulator/DriveConfig.h"
-#include "emulator/EmulatedDrive.h"
+#include "emulator/drive/DriveConfig.h"
+#include "emulator/drive/EmulatedDrive.h"
 
 namespace emulator {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/ConfigText.h"
+#include "emulator/drive/ConfigText.h"
 
 // What the emulator ASPI manager (wnaspi32.dll) serves: its support status, its host adapters and
 // the emulated drives on them. The DLL reads it once, when it is first called, from the file named

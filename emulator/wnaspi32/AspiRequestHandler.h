@@ -2,7 +2,7 @@
 
 #include <stdint.h>
 
-#include "emulator/EmulatedDrive.h"
+#include "emulator/drive/EmulatedDrive.h"
 #include "transport/AspiRequestBlocks.h"
 
 // What an ASPI manager does with a request block when an EmulatedDrive stands behind it: answers a

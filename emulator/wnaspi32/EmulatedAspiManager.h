@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/EmulatedDriveFile.h"
+#include "emulator/drive/EmulatedDriveFile.h"
 #include "emulator/wnaspi32/AspiManagerConfig.h"
 #include "transport/AspiRequestBlocks.h"
 

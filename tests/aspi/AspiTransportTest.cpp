@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "emulator/EmulatedDrive.h"
-#include "emulator/SimulatedAspiManager.h"
+#include "emulator/drive/EmulatedDrive.h"
+#include "emulator/simulated/SimulatedAspiManager.h"
 #include "transport/AspiTransport.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "emulator/EmulatedDriveFile.h"
+#include "emulator/drive/EmulatedDriveFile.h"
 
 #include <gtest/gtest.h>
 

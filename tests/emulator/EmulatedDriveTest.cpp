@@ -1,4 +1,4 @@
-#include "emulator/EmulatedDrive.h"
+#include "emulator/drive/EmulatedDrive.h"
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "emulator/EmulatedDrive.h"
-#include "emulator/PassThroughRequestHandler.h"
-#include "emulator/PortInquiryData.h"
+#include "emulator/drive/EmulatedDrive.h"
+#include "emulator/scsiport/PassThroughRequestHandler.h"
+#include "emulator/scsiport/PortInquiryData.h"
 #include "transport/ScsiPassThrough.h"
 
 namespace {

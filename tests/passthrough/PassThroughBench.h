@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "emulator/EmulatedDrive.h"
-#include "emulator/SimulatedNtMachine.h"
+#include "emulator/drive/EmulatedDrive.h"
+#include "emulator/simulated/SimulatedNtMachine.h"
 #include "transport/DeviceList.h"
 #include "transport/PassThroughTransport.h"
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "emulator/EmulatedDrive.h"
+#include "emulator/drive/EmulatedDrive.h"
 #include "transport/DriveCommandSet.h"
 
 namespace {

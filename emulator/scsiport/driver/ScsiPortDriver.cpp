@@ -2,9 +2,9 @@
 
 #include <new>
 
-#include "emulator/DriveLogText.h"
-#include "emulator/PortInquiryData.h"
-#include "emulator/TextLine.h"
+#include "emulator/drive/DriveLogText.h"
+#include "emulator/scsiport/PortInquiryData.h"
+#include "emulator/drive/TextLine.h"
 #include "emulator/scsiport/driver/CallerProcess.h"
 #include "emulator/scsiport/driver/DeviceMapKeys.h"
 #include "emulator/scsiport/driver/KernelFiles.h"

@@ -4,8 +4,8 @@
 
 #include <stdint.h>
 
-#include "emulator/EmulatedDrive.h"
-#include "emulator/PassThroughRequestHandler.h"
+#include "emulator/drive/EmulatedDrive.h"
+#include "emulator/scsiport/PassThroughRequestHandler.h"
 #include "emulator/scsiport/ScsiPortSettings.h"
 
 // The emulated SCSI port driver: what a machine's port drivers and CD-ROM class driver show a

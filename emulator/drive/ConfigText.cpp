@@ -1,4 +1,4 @@
-#include "emulator/ConfigText.h"
+#include "emulator/drive/ConfigText.h"
 
 #include <stdio.h>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/EmulatedDrive.h"
+#include "emulator/drive/EmulatedDrive.h"
 #include "transport/NtStorageApi.h"
 #include "transport/ScsiPassThrough.h"
 

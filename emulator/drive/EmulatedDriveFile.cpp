@@ -1,6 +1,6 @@
-#include "emulator/EmulatedDriveFile.h"
+#include "emulator/drive/EmulatedDriveFile.h"
 
-#include "emulator/DriveLogText.h"
+#include "emulator/drive/DriveLogText.h"
 
 #include <errno.h>
 #include <stdio.h>

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "emulator/EmulatedDrive.h"
+#include "emulator/drive/EmulatedDrive.h"
 #include "transport/AspiApi.h"
 #include "transport/AspiRequestBlocks.h"
 

@@ -1,6 +1,6 @@
-#include "emulator/DriveLogText.h"
+#include "emulator/drive/DriveLogText.h"
 
-#include "emulator/TextLine.h"
+#include "emulator/drive/TextLine.h"
 
 namespace emulator {
 

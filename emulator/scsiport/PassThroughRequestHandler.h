@@ -3,7 +3,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "emulator/EmulatedDrive.h"
+#include "emulator/drive/EmulatedDrive.h"
 #include "transport/ScsiPassThrough.h"
 
 namespace emulator {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "emulator/DriveConfig.h"
-#include "emulator/EmulatedDrive.h"
+#include "emulator/drive/DriveConfig.h"
+#include "emulator/drive/EmulatedDrive.h"
 
 namespace emulator {
 

@@ -1,4 +1,4 @@
-#include "emulator/PassThroughRequestHandler.h"
+#include "emulator/scsiport/PassThroughRequestHandler.h"
 
 namespace emulator {
 

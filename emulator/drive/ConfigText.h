@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "emulator/DriveConfig.h"
-#include "emulator/EmulatedDrive.h"
+#include "emulator/drive/DriveConfig.h"
+#include "emulator/drive/EmulatedDrive.h"
 
 namespace emulator {
 

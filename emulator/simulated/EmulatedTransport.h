@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "emulator/EmulatedDrive.h"
+#include "emulator/drive/EmulatedDrive.h"
 #include "transport/DriveCommandSet.h"
 #include "transport/DriveTransport.h"
 

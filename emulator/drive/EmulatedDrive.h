@@ -3,7 +3,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "emulator/DriveConfig.h"
+#include "emulator/drive/DriveConfig.h"
 
 namespace emulator {
 

@@ -1,4 +1,4 @@
-#include "emulator/EmulatedTransport.h"
+#include "emulator/simulated/EmulatedTransport.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "emulator/SimulatedAspiManager.h"
+#include "emulator/simulated/SimulatedAspiManager.h"
 
 #include <chrono>
 #include <cstring>

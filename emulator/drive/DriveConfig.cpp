@@ -1,4 +1,4 @@
-#include "emulator/DriveConfig.h"
+#include "emulator/drive/DriveConfig.h"
 
 namespace emulator {
 

@@ -1,4 +1,4 @@
-#include "emulator/PortInquiryData.h"
+#include "emulator/scsiport/PortInquiryData.h"
 
 #include "transport/ScsiPassThrough.h"
 

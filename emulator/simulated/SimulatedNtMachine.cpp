@@ -1,7 +1,7 @@
-#include "emulator/SimulatedNtMachine.h"
+#include "emulator/simulated/SimulatedNtMachine.h"
 
-#include "emulator/PassThroughRequestHandler.h"
-#include "emulator/PortInquiryData.h"
+#include "emulator/scsiport/PassThroughRequestHandler.h"
+#include "emulator/scsiport/PortInquiryData.h"
 
 #include <algorithm>
 #include <cctype>

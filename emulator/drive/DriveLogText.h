@@ -2,7 +2,7 @@
 
 #include <stddef.h>
 
-#include "emulator/EmulatedDrive.h"
+#include "emulator/drive/EmulatedDrive.h"
 
 namespace emulator {
 

@@ -41,24 +41,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ExecutableImage::Coverage coverage = ExecutableImage::Check(file, fileSize, offset, length);
     if (coverage == ExecutableImage::Coverage::FileBacked) FUZZ_CHECK(offset <= fileSize && length <= fileSize - offset);
     const SlotLocator::Match found = SlotLocator::Find(file, fileSize);
-    if (found.count > 0) FUZZ_CHECK(found.offset <= fileSize - SlotLocator::kSize);
+    if (found.count > 0) FUZZ_CHECK(found.offset <= fileSize - SlotLocator::Size);
 
     std::vector<unsigned char> program(file, file + fileSize);
     if (flags & 1) {
         // The locator and an empty slot where a linked program would have them.
         const size_t at = plantAt % (fileSize + 1);
-        const size_t end = at + SlotLocator::kSize + FirmwareSlot::kSize;
+        const size_t end = at + SlotLocator::Size + FirmwareSlot::Size;
         if (program.size() < end) program.resize(end, 0);
         const auto locator = SlotLocator::Locator();
         std::memcpy(program.data() + at, locator.data(), locator.size());
-        std::memcpy(program.data() + at + SlotLocator::kSize, FirmwareSlot::kPlaceholder,
-                    FirmwareSlot::kPlaceholderLength);
-        std::memset(program.data() + at + SlotLocator::kSize + FirmwareSlot::kPlaceholderLength, 0,
-                    FirmwareSlot::kHeadSize - FirmwareSlot::kPlaceholderLength);
+        std::memcpy(program.data() + at + SlotLocator::Size, FirmwareSlot::Placeholder,
+                    FirmwareSlot::PlaceholderLength);
+        std::memset(program.data() + at + SlotLocator::Size + FirmwareSlot::PlaceholderLength, 0,
+                    FirmwareSlot::HeadSize - FirmwareSlot::PlaceholderLength);
     }
 
     const std::vector<unsigned char> before = program;
-    const std::vector<unsigned char> image(FirmwareSlot::kImageSize, static_cast<unsigned char>(flags));
+    const std::vector<unsigned char> image(FirmwareSlot::ImageSize, static_cast<unsigned char>(flags));
     const std::string version = (flags & 2) ? "1.0" : std::string(flags >> 5, 'V');
     const Combine::Filled filled = Combine::FillSlot(program, image, version, "program");
     FUZZ_CHECK(program.size() == before.size());
@@ -70,15 +70,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Only the slot after the one locator changes, and it holds what the program will read back.
     const SlotLocator::Match match = SlotLocator::Find(before.data(), before.size());
     FUZZ_CHECK(match.count == 1);
-    const size_t slot = match.offset + SlotLocator::kSize;
-    FUZZ_CHECK(slot + FirmwareSlot::kSize <= program.size());
+    const size_t slot = match.offset + SlotLocator::Size;
+    FUZZ_CHECK(slot + FirmwareSlot::Size <= program.size());
     FUZZ_CHECK(std::memcmp(program.data(), before.data(), slot) == 0);
-    FUZZ_CHECK(std::memcmp(program.data() + slot + FirmwareSlot::kSize, before.data() + slot + FirmwareSlot::kSize,
-                           program.size() - slot - FirmwareSlot::kSize) == 0);
+    FUZZ_CHECK(std::memcmp(program.data() + slot + FirmwareSlot::Size, before.data() + slot + FirmwareSlot::Size,
+                           program.size() - slot - FirmwareSlot::Size) == 0);
     const auto* filledSlot = reinterpret_cast<const FirmwareSlot*>(program.data() + slot);
     FUZZ_CHECK(upgrade::SlotIsFilled(program.data() + slot));
     FUZZ_CHECK(upgrade::ExpectedChecksum(filledSlot->ChecksumText) == filled.checksum);
-    FUZZ_CHECK(upgrade::ImageChecksum(filledSlot->Image, FirmwareSlot::kImageSize) == filled.checksum);
-    FUZZ_CHECK(std::strncmp(filledSlot->VersionText, version.c_str(), FirmwareSlot::kVersionTextSize) == 0);
+    FUZZ_CHECK(upgrade::ImageChecksum(filledSlot->Image, FirmwareSlot::ImageSize) == filled.checksum);
+    FUZZ_CHECK(std::strncmp(filledSlot->VersionText, version.c_str(), FirmwareSlot::VersionTextSize) == 0);
     return 0;
 }

@@ -8,8 +8,8 @@
 namespace upgrade {
 
 bool SlotIsFilled(const unsigned char* slotHead) {
-    return std::strncmp(reinterpret_cast<const char*>(slotHead), FirmwareSlot::kPlaceholder,
-                        FirmwareSlot::kPlaceholderLength) != 0;
+    return std::strncmp(reinterpret_cast<const char*>(slotHead), FirmwareSlot::Placeholder,
+                        FirmwareSlot::PlaceholderLength) != 0;
 }
 
 void SlotText(const char field[5], char text[5]) {

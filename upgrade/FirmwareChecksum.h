@@ -9,7 +9,7 @@ namespace upgrade {
 // which fills slots and so must not carry one itself.
 
 // False while the slot still holds the placeholder. Reads at most
-// FirmwareSlot::kPlaceholderLength bytes and stops at a NUL.
+// FirmwareSlot::PlaceholderLength bytes and stops at a NUL.
 bool SlotIsFilled(const unsigned char* slotHead);
 
 // A slot text field (VersionText, ChecksumText) as a C string: its first 4 bytes up to a NUL.
@@ -26,7 +26,7 @@ std::uint16_t ImageChecksum(const unsigned char* bytes, std::size_t length);
 void FormatChecksumText(std::uint16_t checksum, char text[5]);
 
 // "Check sum not match!! (COMPUTED / EXPECTED)", cut to fit buffer.
-constexpr std::size_t kChecksumMismatchTextSize = 40;
+constexpr std::size_t ChecksumMismatchTextSize = 40;
 void FormatChecksumMismatch(char* buffer, std::size_t size, std::uint16_t computed, std::uint16_t expected);
 
 }  // namespace upgrade

@@ -54,7 +54,7 @@ std::uint16_t ExpectedChecksum() {
 }
 
 std::uint16_t EmbeddedImageChecksum() {
-    return ImageChecksum(EmbeddedImage(), FirmwareSlot::kImageSize);
+    return ImageChecksum(EmbeddedImage(), FirmwareSlot::ImageSize);
 }
 
 }  // namespace upgrade

@@ -195,7 +195,7 @@ void UpgradeOperations::OnUpgrade() {
     if (computed != expected) {
         ActiveTransport->CloseDevice();
         ReleaseBuffers();
-        char text[upgrade::kChecksumMismatchTextSize];
+        char text[upgrade::ChecksumMismatchTextSize];
         upgrade::FormatChecksumMismatch(text, sizeof text, computed, expected);
         view_.ShowStatus(text);
         view_.EnableButton(UpgradeView::Button::Exit, true);

@@ -111,7 +111,7 @@ bool ParseKind(const std::string& text, EmulatedDrive::Kind& kind) {
 
 bool ParseOffset(const std::string& text, uint32_t& offset) {
     if (text.empty() || text == "*") {
-        offset = EmulatedDrive::kAnyOffset;
+        offset = EmulatedDrive::AnyOffset;
         return true;
     }
     return Number(text, ConfigText::MaxFlashSize - 1, offset);
@@ -119,7 +119,7 @@ bool ParseOffset(const std::string& text, uint32_t& offset) {
 
 bool ParseTimes(const std::string& text, uint32_t& times) {
     if (text == "forever") {
-        times = EmulatedDrive::kForever;
+        times = EmulatedDrive::Forever;
         return true;
     }
     return Number(text, 0xFFFFFFFEu, times) && times != 0;
@@ -253,8 +253,8 @@ ConfigText::DriveReader::Result ConfigText::DriveReader::Key(const std::string& 
     } else if (key == "fail" || key == "corrupt") {
         EmulatedDrive::FaultRule rule;
         if (!ParseFault(text, key == "corrupt", rule)) return bad();
-        if (drive.Faults.size() >= EmulatedDrive::kMaxFaultRules) {
-            problem = "more than " + std::to_string(EmulatedDrive::kMaxFaultRules) + " faults";
+        if (drive.Faults.size() >= EmulatedDrive::MaxFaultRules) {
+            problem = "more than " + std::to_string(EmulatedDrive::MaxFaultRules) + " faults";
             return Result::Bad;
         }
         drive.Faults.push_back(rule);

@@ -9,7 +9,7 @@ namespace emulator {
 // fields are not NUL-terminated (INQUIRY carries them space padded), use the setters to fill
 // them from C strings.
 struct DriveConfig {
-    static constexpr uint32_t kNoVersionOffset = 0xFFFFFFFFu;
+    static constexpr uint32_t NoVersionOffset = 0xFFFFFFFFu;
 
     uint8_t deviceType = 0x05;
     char vendor[8] = {'E', 'M', 'U', 'L', 'A', 'T', 'E', 'D'};
@@ -29,10 +29,10 @@ struct DriveConfig {
     // the identity block claims, so that a host that trusts the wrong one can be caught.
     uint32_t flashSize = 0x20000;
 
-    // When not kNoVersionOffset the identity block reports the two little-endian words found in
+    // When not NoVersionOffset the identity block reports the two little-endian words found in
     // the committed flash at this offset instead of versionMajor/versionMinor, so a committed
     // image changes the version the drive reports.
-    uint32_t versionOffset = kNoVersionOffset;
+    uint32_t versionOffset = NoVersionOffset;
 
     void SetVendor(const char* text) { SetPadded(vendor, sizeof vendor, text); }
     void SetProduct(const char* text) { SetPadded(product, sizeof product, text); }

@@ -8,11 +8,11 @@ namespace {
 
 const char* OpcodeName(uint8_t opcode) {
     switch (opcode) {
-    case EmulatedDrive::kOpInquiry:
+    case EmulatedDrive::OpInquiry:
         return "INQUIRY";
-    case EmulatedDrive::kOpReadBuffer:
+    case EmulatedDrive::OpReadBuffer:
         return "READ_BUFFER";
-    case EmulatedDrive::kOpWriteBuffer:
+    case EmulatedDrive::OpWriteBuffer:
         return "WRITE_BUFFER";
     default:
         return nullptr;

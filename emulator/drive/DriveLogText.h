@@ -10,7 +10,7 @@ namespace emulator {
 // without library calls, so that the kernel driver writes the same lines as the host side.
 class DriveLogText {
 public:
-    static constexpr size_t kLineRoom = 160;
+    static constexpr size_t LineRoom = 160;
 
     // One command, without the line end. Returns its length.
     static size_t FormatEntry(const EmulatedDrive::LogEntry& entry, char* out, size_t room);

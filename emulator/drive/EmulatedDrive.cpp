@@ -106,7 +106,7 @@ const EmulatedDrive::LogEntry* EmulatedDrive::LogAt(uint32_t index) const {
 }
 
 bool EmulatedDrive::Uses10ByteLayout(uint8_t opcode) {
-    return opcode == kOpReadBuffer || opcode == kOpWriteBuffer;
+    return opcode == OpReadBuffer || opcode == OpWriteBuffer;
 }
 
 EmulatedDrive::Cdb EmulatedDrive::Parse(const Request& request) {
@@ -125,7 +125,7 @@ EmulatedDrive::Cdb EmulatedDrive::Parse(const Request& request) {
         cdb.control = c[9];
         // Cannot overflow: at most 255 * 64 KiB + 16 MiB.
         cdb.flashOffset = static_cast<uint32_t>(cdb.bufferId) * 0x10000u + cdb.bufferOffset;
-    } else if (cdb.opcode == kOpInquiry && request.cdbLength >= 6) {
+    } else if (cdb.opcode == OpInquiry && request.cdbLength >= 6) {
         cdb.length = (static_cast<uint32_t>(c[3]) << 8) | c[4];
         cdb.control = c[5];
     }
@@ -133,12 +133,12 @@ EmulatedDrive::Cdb EmulatedDrive::Parse(const Request& request) {
 }
 
 EmulatedDrive::Outcome EmulatedDrive::Good(uint32_t transferred) {
-    Outcome o = {kStatusGood, kSenseNoSense, 0, 0, transferred};
+    Outcome o = {StatusGood, SenseNoSense, 0, 0, transferred};
     return o;
 }
 
 EmulatedDrive::Outcome EmulatedDrive::Check(uint8_t key, uint8_t asc, uint8_t ascq) {
-    Outcome o = {kStatusCheckCondition, key, asc, ascq, 0};
+    Outcome o = {StatusCheckCondition, key, asc, ascq, 0};
     return o;
 }
 
@@ -151,18 +151,18 @@ EmulatedDrive::Result EmulatedDrive::Execute(const Request& request) {
     Result result;
     result.status = outcome.status;
     result.transferred = outcome.transferred;
-    if (outcome.status != kStatusGood) {
+    if (outcome.status != StatusGood) {
         result.senseKey = outcome.senseKey;
         result.asc = outcome.asc;
         result.ascq = outcome.ascq;
         if (request.sense != nullptr && request.senseLength != 0) {
-            uint8_t sense[kSenseLength] = {};
+            uint8_t sense[SenseLength] = {};
             sense[0] = 0x70;  // current error, fixed format
             sense[2] = outcome.senseKey;
-            sense[7] = kSenseLength - 8;
+            sense[7] = SenseLength - 8;
             sense[12] = outcome.asc;
             sense[13] = outcome.ascq;
-            result.senseWritten = Min(request.senseLength, kSenseLength);
+            result.senseWritten = Min(request.senseLength, SenseLength);
             CopyBytes(request.sense, sense, result.senseWritten);
         }
     }
@@ -172,13 +172,13 @@ EmulatedDrive::Result EmulatedDrive::Execute(const Request& request) {
 EmulatedDrive::Outcome EmulatedDrive::Dispatch(const Request& request, const Cdb& cdb) {
     // A drive that is gone or broken says so before it looks at the command.
     if (gone_) {
-        return Check(kSenseNotReady, kAscNotReady, 0x00);
+        return Check(SenseNotReady, AscNotReady, 0x00);
     }
     if (failCommandNumber_ != 0 && commandCount_ == failCommandNumber_) {
-        return Check(kFaultSenseKey, kFaultAsc, 0);
+        return Check(FaultSenseKey, FaultAsc, 0);
     }
     if (request.cdb == nullptr || request.cdbLength == 0) {
-        return Check(kSenseIllegalRequest, kAscInvalidOpcode, 0);
+        return Check(SenseIllegalRequest, AscInvalidOpcode, 0);
     }
 
     Kind kind = Kind::Other;
@@ -190,7 +190,7 @@ EmulatedDrive::Outcome EmulatedDrive::Dispatch(const Request& request, const Cdb
     FaultRule* fault = MatchFault(kind, cdb);
     if (fault != nullptr && fault->action == FaultAction::Fail) {
         const Outcome failed = Check(fault->senseKey, fault->asc, fault->ascq);
-        if (fault->times != kForever) {
+        if (fault->times != Forever) {
             --fault->times;
         }
         return failed;
@@ -199,13 +199,13 @@ EmulatedDrive::Outcome EmulatedDrive::Dispatch(const Request& request, const Cdb
     Outcome outcome = Perform(request, cdb, kind);
     if (fault != nullptr && outcome.transferred != 0) {
         uint32_t at = 0;
-        if (HasFlashRange(kind) && fault->offset != kAnyOffset) {
+        if (HasFlashRange(kind) && fault->offset != AnyOffset) {
             at = fault->offset - cdb.flashOffset;
         }
         if (at < outcome.transferred) {
             request.data[at] ^= 0xFF;
         }
-        if (fault->times != kForever) {
+        if (fault->times != Forever) {
             --fault->times;
         }
     }
@@ -219,10 +219,10 @@ bool EmulatedDrive::ChunkInRange(const Cdb& cdb) const {
 bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind,
                              Outcome& rejection) const {
     const uint8_t* c = request.cdb;
-    const Outcome invalidField = Check(kSenseIllegalRequest, kAscInvalidField, 0);
+    const Outcome invalidField = Check(SenseIllegalRequest, AscInvalidField, 0);
     const bool dataOk = request.dataLength == 0 || request.data != nullptr;
 
-    if (cdb.opcode == kOpInquiry) {
+    if (cdb.opcode == OpInquiry) {
         // Byte 1 holds the old LUN bits and EVPD; vital product data pages are not offered,
         // and a page code without EVPD is invalid too.
         if (request.cdbLength < 6 || c[1] != 0 || c[2] != 0 ||
@@ -235,7 +235,7 @@ bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind,
     }
 
     if (!Uses10ByteLayout(cdb.opcode)) {
-        rejection = Check(kSenseIllegalRequest, kAscInvalidOpcode, 0);
+        rejection = Check(SenseIllegalRequest, AscInvalidOpcode, 0);
         return false;
     }
     if (request.cdbLength < 10 || (c[1] & 0xE0) != 0 || !dataOk) {
@@ -243,7 +243,7 @@ bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind,
         return false;
     }
 
-    if (cdb.opcode == kOpReadBuffer) {
+    if (cdb.opcode == OpReadBuffer) {
         if (request.direction != Direction::In) {
             rejection = invalidField;
             return false;
@@ -273,7 +273,7 @@ bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind,
             return false;
         }
         if (!ChunkInRange(cdb)) {
-            rejection = Check(kSenseIllegalRequest, kAscOutOfRange, 0);
+            rejection = Check(SenseIllegalRequest, AscOutOfRange, 0);
             return false;
         }
         return true;
@@ -287,7 +287,7 @@ bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind,
             return false;
         }
         if (!ChunkInRange(cdb)) {
-            rejection = Check(kSenseIllegalRequest, kAscOutOfRange, 0);
+            rejection = Check(SenseIllegalRequest, AscOutOfRange, 0);
             return false;
         }
         kind = Kind::WriteChunk;
@@ -300,7 +300,7 @@ bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind,
             return false;
         }
         if (!received_) {
-            rejection = Check(kSenseIllegalRequest, kAscSequenceError, 0);
+            rejection = Check(SenseIllegalRequest, AscSequenceError, 0);
             return false;
         }
         kind = Kind::Commit;
@@ -319,7 +319,7 @@ EmulatedDrive::FaultRule* EmulatedDrive::MatchFault(Kind kind, const Cdb& cdb) {
         if (rule.action == FaultAction::Corrupt && (kind == Kind::WriteChunk || kind == Kind::Commit)) {
             continue;
         }
-        if (rule.offset != kAnyOffset && HasFlashRange(kind) &&
+        if (rule.offset != AnyOffset && HasFlashRange(kind) &&
             (rule.offset < cdb.flashOffset || rule.offset - cdb.flashOffset >= cdb.length)) {
             continue;
         }
@@ -336,19 +336,19 @@ EmulatedDrive::FaultRule* EmulatedDrive::MatchFault(Kind kind, const Cdb& cdb) {
 EmulatedDrive::Outcome EmulatedDrive::Perform(const Request& request, const Cdb& cdb, Kind kind) {
     switch (kind) {
     case Kind::Inquiry: {
-        uint8_t data[kInquiryLength];
+        uint8_t data[InquiryLength];
         FillInquiry(data);
-        const uint32_t n = Min(Min(cdb.length, request.dataLength), kInquiryLength);
+        const uint32_t n = Min(Min(cdb.length, request.dataLength), InquiryLength);
         CopyBytes(request.data, data, n);
         return Good(n);
     }
     case Kind::Identity: {
-        uint8_t data[kIdentityLength];
+        uint8_t data[IdentityLength];
         FillIdentity(data);
-        const uint32_t n = Min(Min(cdb.length, request.dataLength), kIdentityLength);
+        const uint32_t n = Min(Min(cdb.length, request.dataLength), IdentityLength);
         CopyBytes(request.data, data, n);
         if (identityCheckWithData_) {
-            Outcome o = Check(kFaultSenseKey, kFaultAsc, 0);
+            Outcome o = Check(FaultSenseKey, FaultAsc, 0);
             o.transferred = n;
             return o;
         }
@@ -373,27 +373,27 @@ EmulatedDrive::Outcome EmulatedDrive::Perform(const Request& request, const Cdb&
     case Kind::Other:
         break;
     }
-    return Check(kSenseIllegalRequest, kAscInvalidOpcode, 0);
+    return Check(SenseIllegalRequest, AscInvalidOpcode, 0);
 }
 
 void EmulatedDrive::FillInquiry(uint8_t* out) const {
-    ZeroBytes(out, kInquiryLength);
+    ZeroBytes(out, InquiryLength);
     out[0] = config_.deviceType;
     out[1] = 0x80;  // removable medium
     out[2] = 0x00;  // no claimed standard version, as ATAPI drives answer
     out[3] = 0x02;  // response data format 2
-    out[4] = kInquiryLength - 5;
+    out[4] = InquiryLength - 5;
     CopyBytes(out + 8, reinterpret_cast<const uint8_t*>(config_.vendor), 8);
     CopyBytes(out + 16, reinterpret_cast<const uint8_t*>(config_.product), 16);
     CopyBytes(out + 32, reinterpret_cast<const uint8_t*>(config_.revision), 4);
 }
 
 void EmulatedDrive::FillIdentity(uint8_t* out) const {
-    ZeroBytes(out, kIdentityLength);
+    ZeroBytes(out, IdentityLength);
     uint16_t major = config_.versionMajor;
     uint16_t minor = config_.versionMinor;
     const uint32_t at = config_.versionOffset;
-    if (at != DriveConfig::kNoVersionOffset && static_cast<uint64_t>(at) + 4 <= FlashSize()) {
+    if (at != DriveConfig::NoVersionOffset && static_cast<uint64_t>(at) + 4 <= FlashSize()) {
         major = GetLe16(flash_ + at);
         minor = GetLe16(flash_ + at + 2);
     }
@@ -406,7 +406,7 @@ void EmulatedDrive::FillIdentity(uint8_t* out) const {
 
 void EmulatedDrive::Record(const Request& request, const Cdb& cdb, const Outcome& outcome) {
     // commandCount_ already includes this command.
-    if (commandCount_ > kLogCapacity) {
+    if (commandCount_ > LogCapacity) {
         return;
     }
     LogEntry& e = log_[commandCount_ - 1];

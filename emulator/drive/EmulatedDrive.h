@@ -25,38 +25,38 @@ namespace emulator {
 // Each CDB may be longer than its group's length (ATAPI pads to 12 bytes); the rest is ignored.
 class EmulatedDrive {
 public:
-    static constexpr uint8_t kStatusGood = 0x00;
-    static constexpr uint8_t kStatusCheckCondition = 0x02;
+    static constexpr uint8_t StatusGood = 0x00;
+    static constexpr uint8_t StatusCheckCondition = 0x02;
 
-    static constexpr uint8_t kSenseNoSense = 0x00;
-    static constexpr uint8_t kSenseNotReady = 0x02;
-    static constexpr uint8_t kSenseMediumError = 0x03;
-    static constexpr uint8_t kSenseHardwareError = 0x04;
-    static constexpr uint8_t kSenseIllegalRequest = 0x05;
-    static constexpr uint8_t kSenseUnitAttention = 0x06;
+    static constexpr uint8_t SenseNoSense = 0x00;
+    static constexpr uint8_t SenseNotReady = 0x02;
+    static constexpr uint8_t SenseMediumError = 0x03;
+    static constexpr uint8_t SenseHardwareError = 0x04;
+    static constexpr uint8_t SenseIllegalRequest = 0x05;
+    static constexpr uint8_t SenseUnitAttention = 0x06;
 
-    static constexpr uint8_t kAscNotReady = 0x04;
-    static constexpr uint8_t kAscInvalidOpcode = 0x20;
-    static constexpr uint8_t kAscOutOfRange = 0x21;
-    static constexpr uint8_t kAscInvalidField = 0x24;
-    static constexpr uint8_t kAscSequenceError = 0x2C;
+    static constexpr uint8_t AscNotReady = 0x04;
+    static constexpr uint8_t AscInvalidOpcode = 0x20;
+    static constexpr uint8_t AscOutOfRange = 0x21;
+    static constexpr uint8_t AscInvalidField = 0x24;
+    static constexpr uint8_t AscSequenceError = 0x2C;
 
-    static constexpr uint8_t kOpInquiry = 0x12;
-    static constexpr uint8_t kOpWriteBuffer = 0x3B;
-    static constexpr uint8_t kOpReadBuffer = 0x3C;
+    static constexpr uint8_t OpInquiry = 0x12;
+    static constexpr uint8_t OpWriteBuffer = 0x3B;
+    static constexpr uint8_t OpReadBuffer = 0x3C;
 
-    static constexpr uint32_t kInquiryLength = 36;
-    static constexpr uint32_t kIdentityLength = 16;
-    static constexpr uint32_t kSenseLength = 18;
-    static constexpr uint32_t kLogCapacity = 1024;
-    static constexpr uint32_t kMaxFaultRules = 8;
-    static constexpr uint32_t kAnyOffset = 0xFFFFFFFFu;
-    static constexpr uint32_t kForever = 0xFFFFFFFFu;
+    static constexpr uint32_t InquiryLength = 36;
+    static constexpr uint32_t IdentityLength = 16;
+    static constexpr uint32_t SenseLength = 18;
+    static constexpr uint32_t LogCapacity = 1024;
+    static constexpr uint32_t MaxFaultRules = 8;
+    static constexpr uint32_t AnyOffset = 0xFFFFFFFFu;
+    static constexpr uint32_t Forever = 0xFFFFFFFFu;
 
     // Sense of injected failures unless a rule says otherwise: HARDWARE ERROR, internal
     // target failure.
-    static constexpr uint8_t kFaultSenseKey = kSenseHardwareError;
-    static constexpr uint8_t kFaultAsc = 0x44;
+    static constexpr uint8_t FaultSenseKey = SenseHardwareError;
+    static constexpr uint8_t FaultAsc = 0x44;
 
     enum class Direction : uint8_t { None = 0, In = 1, Out = 2 };
 
@@ -73,7 +73,7 @@ public:
     };
 
     struct Result {
-        uint8_t status = 0;          // kStatusGood or kStatusCheckCondition
+        uint8_t status = 0;          // StatusGood or StatusCheckCondition
         uint32_t transferred = 0;    // bytes moved to or from request.data
         uint8_t senseKey = 0;        // the sense also written to request.sense, for convenience
         uint8_t asc = 0;
@@ -95,14 +95,14 @@ public:
 
     struct FaultRule {
         Kind kind = Kind::Any;
-        // Flash offset that the command's range must contain; kAnyOffset matches every command.
+        // Flash offset that the command's range must contain; AnyOffset matches every command.
         // Ignored for kinds without a flash range (inquiry, identity, commit). For Corrupt, the
-        // byte at this offset is the one flipped (the first returned byte for kAnyOffset).
-        uint32_t offset = kAnyOffset;
-        uint32_t times = 1;  // how many commands it hits before it retires; kForever never retires
+        // byte at this offset is the one flipped (the first returned byte for AnyOffset).
+        uint32_t offset = AnyOffset;
+        uint32_t times = 1;  // how many commands it hits before it retires; Forever never retires
         FaultAction action = FaultAction::Fail;
-        uint8_t senseKey = kFaultSenseKey;
-        uint8_t asc = kFaultAsc;
+        uint8_t senseKey = FaultSenseKey;
+        uint8_t asc = FaultAsc;
         uint8_t ascq = 0x00;
     };
 
@@ -152,7 +152,7 @@ public:
     bool Gone() const { return gone_; }
     // Fails the n-th command counted by CommandCount() (1-based); 0 switches it off.
     void FailCommandNumber(uint32_t n) { failCommandNumber_ = n; }
-    // Returns false when all kMaxFaultRules slots are taken by live rules.
+    // Returns false when all MaxFaultRules slots are taken by live rules.
     bool AddFault(const FaultRule& rule);
     bool FailCommand(Kind kind, uint32_t offset, uint32_t times);
     bool CorruptReadBack(uint32_t offset, uint32_t times);
@@ -165,9 +165,9 @@ public:
     void SetLatencyMicroseconds(uint32_t us) { latencyUs_ = us; }
     uint32_t LatencyMicroseconds() const { return latencyUs_; }
 
-    // Log. The first kLogCapacity commands are kept; later ones are counted but not stored.
+    // Log. The first LogCapacity commands are kept; later ones are counted but not stored.
     uint32_t CommandCount() const { return commandCount_; }
-    uint32_t LogSize() const { return commandCount_ < kLogCapacity ? commandCount_ : kLogCapacity; }
+    uint32_t LogSize() const { return commandCount_ < LogCapacity ? commandCount_ : LogCapacity; }
     // nullptr past LogSize().
     const LogEntry* LogAt(uint32_t index) const;
     // Empties the log and restarts the command count (which FailCommandNumber counts in).
@@ -221,10 +221,10 @@ private:
     bool identityCheckWithData_ = false;
     uint32_t failCommandNumber_ = 0;
     uint32_t latencyUs_ = 0;
-    FaultRule faults_[kMaxFaultRules];
+    FaultRule faults_[MaxFaultRules];
 
     uint32_t commandCount_ = 0;
-    LogEntry log_[kLogCapacity];
+    LogEntry log_[LogCapacity];
 };
 
 }  // namespace emulator

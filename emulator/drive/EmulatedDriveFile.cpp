@@ -123,7 +123,7 @@ EmulatedDrive::Result EmulatedDriveFile::Execute(const EmulatedDrive::Request& r
 }
 
 std::string EmulatedDriveFile::FormatLogEntry(const EmulatedDrive::LogEntry& entry) {
-    char line[DriveLogText::kLineRoom];
+    char line[DriveLogText::LineRoom];
     DriveLogText::FormatEntry(entry, line, sizeof line);
     return line;
 }
@@ -138,7 +138,7 @@ bool EmulatedDriveFile::WriteLog(const std::string& path) const {
     for (uint32_t i = 0; i < drive_.LogSize() && ok; ++i) {
         ok = fprintf(f, "%s\n", FormatLogEntry(*drive_.LogAt(i)).c_str()) > 0;
     }
-    char overflow[DriveLogText::kLineRoom];
+    char overflow[DriveLogText::LineRoom];
     if (ok && DriveLogText::FormatOverflow(drive_, overflow, sizeof overflow) != 0) {
         ok = fprintf(f, "%s\n", overflow) > 0;
     }

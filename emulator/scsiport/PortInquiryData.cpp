@@ -6,9 +6,9 @@ namespace emulator {
 
 namespace {
 
-constexpr uint32_t kUnitHead = offsetof(ScsiInquiryData, InquiryData);
-constexpr uint32_t kUnitEntry = kUnitHead + PortInquiryData::kUnitInquiryLength;
-constexpr uint32_t kTableStart = offsetof(ScsiAdapterBusInfo, BusData);
+constexpr uint32_t UnitHead = offsetof(ScsiInquiryData, InquiryData);
+constexpr uint32_t UnitEntry = UnitHead + PortInquiryData::UnitInquiryLength;
+constexpr uint32_t TableStart = offsetof(ScsiAdapterBusInfo, BusData);
 
 void CopyBytes(uint8_t* to, const void* from, size_t count) {
     const uint8_t* in = static_cast<const uint8_t*>(from);
@@ -18,7 +18,7 @@ void CopyBytes(uint8_t* to, const void* from, size_t count) {
 }  // namespace
 
 uint32_t PortInquiryData::Size(uint8_t buses, uint32_t count) {
-    return kTableStart + buses * uint32_t{sizeof(ScsiBusData)} + count * kUnitEntry;
+    return TableStart + buses * uint32_t{sizeof(ScsiBusData)} + count * UnitEntry;
 }
 
 uint32_t PortInquiryData::Write(uint8_t buses, const Unit* units, uint32_t count, uint8_t* out, uint32_t room) {
@@ -31,15 +31,15 @@ uint32_t PortInquiryData::Write(uint8_t buses, const Unit* units, uint32_t count
     for (uint32_t i = 0; i < size; ++i) out[i] = 0;
     out[offsetof(ScsiAdapterBusInfo, NumberOfBuses)] = buses;
 
-    uint32_t at = kTableStart + buses * uint32_t{sizeof(ScsiBusData)};
+    uint32_t at = TableStart + buses * uint32_t{sizeof(ScsiBusData)};
     for (uint8_t bus = 0; bus < buses; ++bus) {
         ScsiBusData entry{};
-        entry.InitiatorBusId = kInitiatorId;
+        entry.InitiatorBusId = InitiatorId;
         for (uint32_t i = 0; i < count; ++i) {
             if (units[i].bus == bus) ++entry.NumberOfLogicalUnits;
         }
         entry.InquiryDataOffset = entry.NumberOfLogicalUnits != 0 ? at : 0;
-        CopyBytes(out + kTableStart + bus * sizeof(ScsiBusData), &entry, sizeof entry);
+        CopyBytes(out + TableStart + bus * sizeof(ScsiBusData), &entry, sizeof entry);
         uint8_t written = 0;
         for (uint32_t i = 0; i < count; ++i) {
             if (units[i].bus != bus) continue;
@@ -48,11 +48,11 @@ uint32_t PortInquiryData::Write(uint8_t buses, const Unit* units, uint32_t count
             head.PathId = bus;
             head.TargetId = units[i].target;
             head.DeviceClaimed = 1;
-            head.InquiryDataLength = kUnitInquiryLength;
-            head.NextInquiryDataOffset = written < entry.NumberOfLogicalUnits ? at + kUnitEntry : 0;
-            CopyBytes(out + at, &head, kUnitHead);
+            head.InquiryDataLength = UnitInquiryLength;
+            head.NextInquiryDataOffset = written < entry.NumberOfLogicalUnits ? at + UnitEntry : 0;
+            CopyBytes(out + at, &head, UnitHead);
             // What the port saw of the unit at boot; the drive is not asked again.
-            uint8_t* inquiry = out + at + kUnitHead;
+            uint8_t* inquiry = out + at + UnitHead;
             const DriveConfig* config = units[i].config;
             if (config != nullptr) {
                 inquiry[0] = config->deviceType;
@@ -63,7 +63,7 @@ uint32_t PortInquiryData::Write(uint8_t buses, const Unit* units, uint32_t count
             } else {
                 inquiry[0] = 0x1F;  // unknown device type
             }
-            at += kUnitEntry;
+            at += UnitEntry;
         }
     }
     return size;

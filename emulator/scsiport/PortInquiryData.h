@@ -13,8 +13,8 @@ namespace emulator {
 // by the simulated NT machine of the tests and by the emulated port driver alike.
 class PortInquiryData {
 public:
-    static constexpr uint32_t kUnitInquiryLength = 36;
-    static constexpr uint8_t kInitiatorId = 7;
+    static constexpr uint32_t UnitInquiryLength = 36;
+    static constexpr uint8_t InitiatorId = 7;
 
     // One unit: its place and what it reported; config null for a unit that is not an emulated
     // drive (reported as an unknown device type).

@@ -205,20 +205,20 @@ bool ScsiPortConfig::Finish() {
 bool ScsiPortConfig::ToSettings(ScsiPortSettings& settings,
                                 const std::function<bool(const std::string&, std::u16string&)>& ntPath) {
     settings = ScsiPortSettings{};
-    settings.Magic = ScsiPortSettings::kMagic;
-    settings.Version = ScsiPortSettings::kVersion;
+    settings.Magic = ScsiPortSettings::ExpectedMagic;
+    settings.Version = ScsiPortSettings::LayoutVersion;
     settings.Size = sizeof settings;
-    if (Ports.size() > ScsiPortSettings::kMaxPorts) {
-        return Fail(0, "more than " + std::to_string(ScsiPortSettings::kMaxPorts) + " ports");
+    if (Ports.size() > ScsiPortSettings::MaxPorts) {
+        return Fail(0, "more than " + std::to_string(ScsiPortSettings::MaxPorts) + " ports");
     }
-    if (Drives.size() > ScsiPortSettings::kMaxDrives) {
-        return Fail(0, "more than " + std::to_string(ScsiPortSettings::kMaxDrives) + " drives");
+    if (Drives.size() > ScsiPortSettings::MaxDrives) {
+        return Fail(0, "more than " + std::to_string(ScsiPortSettings::MaxDrives) + " drives");
     }
     auto path = [&](const std::string& file, uint16_t* out) {
         std::u16string converted;
         if (file.empty()) return true;
         if (!ntPath(file, converted)) return Fail(0, "cannot name " + file + " for the driver");
-        if (!CopyWide(converted, out, ScsiPortSettings::kPathRoom)) return Fail(0, "path too long: " + file);
+        if (!CopyWide(converted, out, ScsiPortSettings::PathRoom)) return Fail(0, "path too long: " + file);
         return true;
     };
     if (!path(EventLogPath, settings.EventLogPath)) return false;
@@ -227,7 +227,7 @@ bool ScsiPortConfig::ToSettings(ScsiPortSettings& settings,
         ScsiPortSettings::Port& out = settings.Ports[i];
         out.Number = Ports[i].Number;
         out.Buses = static_cast<uint8_t>(Ports[i].Buses);
-        if (!CopyWide(Widen(Ports[i].DeviceName), out.DeviceName, ScsiPortSettings::kNameRoom)) {
+        if (!CopyWide(Widen(Ports[i].DeviceName), out.DeviceName, ScsiPortSettings::NameRoom)) {
             return Fail(0, "device name too long: " + Ports[i].DeviceName);
         }
     }

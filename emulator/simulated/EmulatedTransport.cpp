@@ -94,7 +94,7 @@ int EmulatedTransport::Send(const CommandDescriptorBlock& cdb, EmulatedDrive::Di
     if (needsOpenDrive && !open_) ++commandsWhileClosed_;
     EmulatedDrive* drive = DriveAt(CurrentDevice.PathId, CurrentDevice.TargetId);
     if (drive == nullptr) return 0;
-    uint8_t sense[EmulatedDrive::kSenseLength] = {};
+    uint8_t sense[EmulatedDrive::SenseLength] = {};
     EmulatedDrive::Request request;
     request.cdb = cdb.Bytes;
     request.cdbLength = cdb.Length;
@@ -103,5 +103,5 @@ int EmulatedTransport::Send(const CommandDescriptorBlock& cdb, EmulatedDrive::Di
     request.dataLength = length;
     request.sense = sense;
     request.senseLength = sizeof sense;
-    return drive->Execute(request).status == EmulatedDrive::kStatusGood ? 1 : 0;
+    return drive->Execute(request).status == EmulatedDrive::StatusGood ? 1 : 0;
 }

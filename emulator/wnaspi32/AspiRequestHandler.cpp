@@ -57,7 +57,7 @@ uint8_t AspiRequestHandler::PrepareDriveRequest(SRB_ExecSCSICmd& block, Emulated
 uint8_t AspiRequestHandler::FinishDriveRequest(SRB_ExecSCSICmd& block, const EmulatedDrive::Result& result) {
     block.SRB_HaStat = HASTAT_OK;
     block.SRB_TargStat = result.status;
-    return result.status == EmulatedDrive::kStatusGood ? SS_COMP : SS_ERR;
+    return result.status == EmulatedDrive::StatusGood ? SS_COMP : SS_ERR;
 }
 
 uint8_t AspiRequestHandler::NoDevice(SRB_ExecSCSICmd& block) {

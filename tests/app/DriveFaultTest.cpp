@@ -90,7 +90,7 @@ std::string ChunkError(uint32_t offset) {
     return text;
 }
 
-const std::vector<uint8_t> kOldFile = {0x42};
+const std::vector<uint8_t> OldFile = {0x42};
 
 // The bench with a faulting transport in front: one drive whose flash holds a pattern of its own,
 // a filled slot, and a file to save into that already has content (the user agrees to overwrite).
@@ -107,7 +107,7 @@ struct FaultBench {
         Bench.FillSlot(UpgradeBench::PatternImage(7));
         Bench.Start();
         Bench.Dialog->FirmwarePath = "out.bin";
-        Bench.Files.Files["out.bin"] = kOldFile;
+        Bench.Files.Files["out.bin"] = OldFile;
         Bench.Backend.MessageBoxAnswers.push_back(6);
         ActiveTransport = &Faulting;
     }
@@ -133,7 +133,7 @@ struct FaultBench {
         const uint8_t mode = upgrade ? 7 : 1;
         for (const LoggedChunk& c : LoggedChunks(Drive.Drive, opcode, mode)) EXPECT_LE(c.FlashOffset, offset);
         if (!upgrade) {
-            EXPECT_EQ(Bench.Files.Files["out.bin"], kOldFile);
+            EXPECT_EQ(Bench.Files.Files["out.bin"], OldFile);
         }
         EXPECT_FALSE(Bench.Transport.IsOpen());
         EXPECT_EQ(Bench.BrokenInvariants(), "");
@@ -207,7 +207,7 @@ TEST(DriveFault, UpgradeRejectsShortOrGarbageReadBack) {
             f.Faulting.ShortOnlyAtOffset = c.chunkOffset;
             break;
         case Fault::GarbageForever:
-            f.Drive.Drive.CorruptReadBack(EmulatedDrive::kAnyOffset, EmulatedDrive::kForever);
+            f.Drive.Drive.CorruptReadBack(EmulatedDrive::AnyOffset, EmulatedDrive::Forever);
             break;
         }
         f.Bench.Press(ControlUpgrade);
@@ -223,7 +223,7 @@ TEST(DriveFault, DISABLED_SaveOfAShortDumpDoesNotWriteTheFile) {
     f.Faulting.DumpShortBy = 16;
     f.Bench.Press(ControlSave);
     EXPECT_NE(f.Bench.Status(), "Upgrade Firmware Successful!!");
-    EXPECT_EQ(f.Bench.Files.Files["out.bin"], kOldFile);
+    EXPECT_EQ(f.Bench.Files.Files["out.bin"], OldFile);
     EXPECT_EQ(f.Bench.BrokenInvariants(), "");
 }
 

@@ -82,7 +82,7 @@ TEST_F(SaveTest, FailedDumpAfterYesKeepsTheOldContent) {
     Begin();
     File() = {9, 9, 9, 9};
     bench.Backend.MessageBoxAnswers.push_back(6);
-    drive->Drive.FailCommand(Kind::Dump, 0x10000, EmulatedDrive::kForever);
+    drive->Drive.FailCommand(Kind::Dump, 0x10000, EmulatedDrive::Forever);
     bench.Press(ControlSave);
     EXPECT_EQ(bench.Status(), "Error Happen in ID 1 OFFSET 0x0000");
     EXPECT_EQ(File(), (std::vector<uint8_t>{9, 9, 9, 9}));

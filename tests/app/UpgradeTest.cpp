@@ -94,7 +94,7 @@ TEST_F(UpgradeTest, ReadBackThatDiffersCountsAsAFailedAttempt) {
 }
 
 TEST_F(UpgradeTest, FailedCommitStillCountsAsSuccess) {
-    drive->Drive.FailCommand(Kind::Commit, EmulatedDrive::kAnyOffset, 1);
+    drive->Drive.FailCommand(Kind::Commit, EmulatedDrive::AnyOffset, 1);
     bench.Press(ControlUpgrade);
     EXPECT_EQ(bench.Status(), "Upgrade Firmware Successful!!");
     EXPECT_EQ(bench.Dialog->UpgradeSucceeded, 1);
@@ -142,7 +142,7 @@ TEST_F(UpgradeTest, SecondUpgradeRunsInFullAndAFailureKeepsTheSuccessFlag) {
     EXPECT_EQ(std::vector<int>(history.end() - 10, history.end()),
               (std::vector<int>{100, 0, 0, 0, 0, 0, 0, 0, 75, 100}));
 
-    drive->Drive.FailCommand(Kind::WriteChunk, 0, EmulatedDrive::kForever);
+    drive->Drive.FailCommand(Kind::WriteChunk, 0, EmulatedDrive::Forever);
     bench.Press(ControlUpgrade);
     EXPECT_EQ(bench.Status(), "Error Happen in ID 0 OFFSET 0x0000");
     EXPECT_EQ(bench.Dialog->UpgradeSucceeded, 1);

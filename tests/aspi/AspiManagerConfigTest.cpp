@@ -61,8 +61,8 @@ TEST(AspiManagerConfig, ADriveLineSetsEveryKey) {
     EXPECT_EQ(e.Config.flashSize, 4096u);
     ASSERT_EQ(e.Faults.size(), 2u);
     EXPECT_EQ(e.Faults[0].kind, EmulatedDrive::Kind::Any);
-    EXPECT_EQ(e.Faults[0].offset, EmulatedDrive::kAnyOffset);
-    EXPECT_EQ(e.Faults[0].times, EmulatedDrive::kForever);
+    EXPECT_EQ(e.Faults[0].offset, EmulatedDrive::AnyOffset);
+    EXPECT_EQ(e.Faults[0].times, EmulatedDrive::Forever);
     EXPECT_EQ(e.Faults[1].kind, EmulatedDrive::Kind::Commit);
     EXPECT_EQ(e.Faults[1].times, 1u);
     EXPECT_EQ(e.FlashPath, "Z:\\abs\\flash.bin");  // absolute paths stay as they are

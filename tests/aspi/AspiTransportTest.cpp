@@ -392,7 +392,7 @@ TEST_F(AspiTransportTest, IdentityAnsweredWithCheckConditionAndValidDataIsReject
     transport.EnumerateDevices(list);
     EXPECT_EQ(list.Count(), 0u);
     ASSERT_EQ(drive.LogSize(), 2u);
-    EXPECT_EQ(drive.LogAt(1)->status, EmulatedDrive::kStatusCheckCondition);
+    EXPECT_EQ(drive.LogAt(1)->status, EmulatedDrive::StatusCheckCondition);
     EXPECT_EQ(manager.Received().back().FinalStatus, SS_ERR);
 
     DeviceRecord record;

@@ -18,12 +18,12 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-constexpr uint32_t kFlashSize = 0x20000;
+constexpr uint32_t TestFlashSize = 0x20000;
 
 class DriveFileTest : public ::testing::Test {
 protected:
     DriveFileTest() {
-        config.flashSize = kFlashSize;
+        config.flashSize = TestFlashSize;
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
         base = ::testing::TempDir() + "emudrive_" + info->name() + "_" + std::to_string(ticks);
@@ -53,9 +53,9 @@ protected:
     std::string base;
 };
 
-const Bytes kWrite04000 = {0x3B, 0x07, 0x00, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x00};
-const Bytes kCommit = {0x3B, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-const Bytes kDump04000 = {0x3C, 0x01, 0x00, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x01};
+const Bytes Write04000 = {0x3B, 0x07, 0x00, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x00};
+const Bytes CommitCdb = {0x3B, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+const Bytes Dump04000 = {0x3C, 0x01, 0x00, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x01};
 
 TEST_F(DriveFileTest, CommittedFlashSurvivesIntoTheNextInstance) {
     const std::string path = base + ".bin";
@@ -66,13 +66,13 @@ TEST_F(DriveFileTest, CommittedFlashSurvivesIntoTheNextInstance) {
     {
         EmulatedDriveFile first(config);
         ASSERT_TRUE(first.Create(path));
-        ASSERT_EQ(Send(first, kWrite04000, Dir::Out, &chunk).status, 0);
+        ASSERT_EQ(Send(first, Write04000, Dir::Out, &chunk).status, 0);
         EXPECT_EQ(ReadFile(path)[0x4000], 0xFF) << "staged data must not reach the file";
-        ASSERT_EQ(Send(first, kCommit, Dir::None, nullptr).status, 0);
+        ASSERT_EQ(Send(first, CommitCdb, Dir::None, nullptr).status, 0);
         EXPECT_FALSE(first.SaveFailed());
     }
     const Bytes file = ReadFile(path);
-    ASSERT_EQ(file.size(), kFlashSize);
+    ASSERT_EQ(file.size(), TestFlashSize);
     EXPECT_EQ(file[0x3FFF], 0xFF);
     EXPECT_EQ(file[0x4000], 0x01);
     EXPECT_EQ(file[0x4001], 0x08);
@@ -81,7 +81,7 @@ TEST_F(DriveFileTest, CommittedFlashSurvivesIntoTheNextInstance) {
     EmulatedDriveFile second(config);
     ASSERT_TRUE(second.Open(path));
     Bytes dump(0x4000);
-    ASSERT_EQ(Send(second, kDump04000, Dir::In, &dump).status, 0);
+    ASSERT_EQ(Send(second, Dump04000, Dir::In, &dump).status, 0);
     EXPECT_EQ(dump, chunk);
     // Staging starts as a copy of the loaded flash, so a read-back of untouched areas agrees.
     Bytes back(0x4000);
@@ -93,7 +93,7 @@ TEST_F(DriveFileTest, OpenRefusesMissingAndWrongSizedImages) {
     const std::string path = base + ".bin";
     EmulatedDriveFile drive(config);
     EXPECT_FALSE(drive.Open(path));
-    for (size_t size : {size_t{kFlashSize - 1}, size_t{kFlashSize + 1}, size_t{0}}) {
+    for (size_t size : {size_t{TestFlashSize - 1}, size_t{TestFlashSize + 1}, size_t{0}}) {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(size, '\x11');
         EXPECT_FALSE(drive.Open(path)) << size;
         EXPECT_TRUE(drive.Path().empty());
@@ -109,7 +109,7 @@ TEST_F(DriveFileTest, PatternFillReachesFlashStagingAndFile) {
     ASSERT_TRUE(drive.FillPattern(pattern, sizeof pattern));
     EXPECT_EQ(Bytes(drive.FlashImage().begin(), drive.FlashImage().begin() + 5), (Bytes{1, 2, 3, 1, 2}));
     EXPECT_EQ(drive.Drive().Staging()[4], 0x02);
-    EXPECT_EQ(drive.FlashImage()[kFlashSize - 1], 0x02);  // 0x1FFFF % 3 == 1
+    EXPECT_EQ(drive.FlashImage()[TestFlashSize - 1], 0x02);  // 0x1FFFF % 3 == 1
     EXPECT_EQ(ReadFile(path), drive.FlashImage());
 }
 
@@ -117,10 +117,10 @@ TEST_F(DriveFileTest, LogFileHasOneLinePerCommand) {
     EmulatedDriveFile drive(config);
     Bytes chunk(0x4000, 0x00);
     Bytes data(36);
-    Send(drive, kWrite04000, Dir::Out, &chunk);
+    Send(drive, Write04000, Dir::Out, &chunk);
     Send(drive, {0xA8, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x07}, Dir::In, &data);
     Send(drive, {0x12, 0x00, 0x00, 0x00, 0x24, 0x00}, Dir::In, &data);
-    Send(drive, kCommit, Dir::None, nullptr);
+    Send(drive, CommitCdb, Dir::None, nullptr);
     ASSERT_TRUE(drive.WriteLog(base + ".log"));
     const Bytes text = ReadFile(base + ".log");
     EXPECT_EQ(std::string(text.begin(), text.end()),

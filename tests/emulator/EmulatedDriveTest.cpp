@@ -14,7 +14,7 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-constexpr uint32_t kFlashSize = 0x40000;
+constexpr uint32_t TestFlashSize = 0x40000;
 
 struct Command {
     Bytes cdb;
@@ -23,23 +23,23 @@ struct Command {
 };
 
 // Literal CDBs for the commands of a normal upgrade.
-const Bytes kInquiry = {0x12, 0x00, 0x00, 0x00, 0x24, 0x00};
-const Bytes kIdentity = {0x3C, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00};
-const Bytes kWrite1C000 = {0x3B, 0x07, 0x01, 0x00, 0xC0, 0x00, 0x00, 0x40, 0x00, 0x00};
-const Bytes kReadBack1C000 = {0x3C, 0x02, 0x01, 0x00, 0xC0, 0x00, 0x00, 0x40, 0x00, 0x00};
-const Bytes kDump1C000 = {0x3C, 0x01, 0x01, 0x00, 0xC0, 0x00, 0x00, 0x40, 0x00, 0x01};
-const Bytes kCommit = {0x3B, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+const Bytes InquiryCdb = {0x12, 0x00, 0x00, 0x00, 0x24, 0x00};
+const Bytes IdentityCdb = {0x3C, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00};
+const Bytes Write1C000 = {0x3B, 0x07, 0x01, 0x00, 0xC0, 0x00, 0x00, 0x40, 0x00, 0x00};
+const Bytes ReadBack1C000 = {0x3C, 0x02, 0x01, 0x00, 0xC0, 0x00, 0x00, 0x40, 0x00, 0x00};
+const Bytes Dump1C000 = {0x3C, 0x01, 0x01, 0x00, 0xC0, 0x00, 0x00, 0x40, 0x00, 0x01};
+const Bytes CommitCdb = {0x3B, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
 class DriveTest : public ::testing::Test {
 protected:
-    DriveTest() : flash(kFlashSize), staging(kFlashSize), chunk(0x4000) {
-        for (uint32_t i = 0; i < kFlashSize; ++i) {
+    DriveTest() : flash(TestFlashSize), staging(TestFlashSize), chunk(0x4000) {
+        for (uint32_t i = 0; i < TestFlashSize; ++i) {
             flash[i] = static_cast<uint8_t>(i ^ (i >> 8));
         }
         for (size_t i = 0; i < chunk.size(); ++i) {
             chunk[i] = static_cast<uint8_t>(0xA5 ^ (i * 3));
         }
-        config.flashSize = kFlashSize;
+        config.flashSize = TestFlashSize;
         Reattach();
     }
 
@@ -103,7 +103,7 @@ TEST_F(DriveTest, InquiryReportsConfiguredIdentityText) {
     config.SetRevision("1.2");
     Reattach();
     Bytes data(64, 0x5A);
-    const auto r = Send(kInquiry, Dir::In, data);
+    const auto r = Send(InquiryCdb, Dir::In, data);
     ASSERT_EQ(r.status, 0);
     ASSERT_EQ(r.transferred, 36u);
     const Bytes expected = {0x25, 0x80, 0x00, 0x02, 0x1F, 0x00, 0x00, 0x00,
@@ -146,7 +146,7 @@ TEST_F(DriveTest, IdentityBlockIsLittleEndian) {
     config.sizeWordKiB = 0x0800;
     Reattach();
     Bytes data(16, 0x5A);
-    const auto r = Send(kIdentity, Dir::In, data);
+    const auto r = Send(IdentityCdb, Dir::In, data);
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.transferred, 16u);
     EXPECT_EQ(data, (Bytes{0x7C, 0x4A, 0x2A, 0x6E, 0x00, 0x00, 0x02, 0x01,
@@ -165,7 +165,7 @@ TEST_F(DriveTest, IdentitySizeWordIsReportedAsConfigured) {
         config.sizeWordKiB = c.sizeWord;
         Reattach();
         Bytes data(16);
-        ASSERT_EQ(Send(kIdentity, Dir::In, data).status, 0);
+        ASSERT_EQ(Send(IdentityCdb, Dir::In, data).status, 0);
         EXPECT_EQ(data[10], c.lo) << std::hex << c.controller;
         EXPECT_EQ(data[11], c.hi) << std::hex << c.controller;
     }
@@ -190,16 +190,16 @@ TEST_F(DriveTest, VersionOffsetReportsTheCommittedImage) {
     flash[0x1C010] = 0x01; flash[0x1C011] = 0x00; flash[0x1C012] = 0x02; flash[0x1C013] = 0x00;
     drive.ResetStaging();
     Bytes id(16);
-    ASSERT_EQ(Send(kIdentity, Dir::In, id).status, 0);
+    ASSERT_EQ(Send(IdentityCdb, Dir::In, id).status, 0);
     EXPECT_EQ((Bytes{id[6], id[7], id[8], id[9]}), (Bytes{0x01, 0x00, 0x02, 0x00}));
 
     chunk[0x10] = 0x03; chunk[0x11] = 0x01; chunk[0x12] = 0x07; chunk[0x13] = 0x00;
-    ASSERT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
-    ASSERT_EQ(Send(kIdentity, Dir::In, id).status, 0);
+    ASSERT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
+    ASSERT_EQ(Send(IdentityCdb, Dir::In, id).status, 0);
     EXPECT_EQ(id[6], 0x01) << "staging alone must not change the version";
 
-    ASSERT_EQ(Send(kCommit, Dir::None, nullptr, 0).status, 0);
-    ASSERT_EQ(Send(kIdentity, Dir::In, id).status, 0);
+    ASSERT_EQ(Send(CommitCdb, Dir::None, nullptr, 0).status, 0);
+    ASSERT_EQ(Send(IdentityCdb, Dir::In, id).status, 0);
     EXPECT_EQ((Bytes{id[6], id[7], id[8], id[9]}), (Bytes{0x03, 0x01, 0x07, 0x00}));
 }
 
@@ -207,20 +207,20 @@ TEST_F(DriveTest, VersionOffsetReportsTheCommittedImage) {
 
 TEST_F(DriveTest, WriteReadBackDumpAndCommit) {
     const Bytes before(flash.begin() + 0x1C000, flash.begin() + 0x20000);
-    const auto w = Send(kWrite1C000, Dir::Out, chunk);
+    const auto w = Send(Write1C000, Dir::Out, chunk);
     ASSERT_EQ(w.status, 0);
     EXPECT_EQ(w.transferred, 0x4000u);
     EXPECT_TRUE(drive.ReceivedSinceCommit());
 
-    EXPECT_EQ(ReadBack(kReadBack1C000, 0x4000), chunk);
-    EXPECT_EQ(ReadBack(kDump1C000, 0x4000), before) << "dump must show the committed flash";
+    EXPECT_EQ(ReadBack(ReadBack1C000, 0x4000), chunk);
+    EXPECT_EQ(ReadBack(Dump1C000, 0x4000), before) << "dump must show the committed flash";
     EXPECT_EQ(flash[0x1C000], 0xC0) << "flash touched before commit";
 
-    const auto c = Send(kCommit, Dir::Out, nullptr, 0);
+    const auto c = Send(CommitCdb, Dir::Out, nullptr, 0);
     ASSERT_EQ(c.status, 0);
     EXPECT_EQ(drive.CommitCount(), 1u);
     EXPECT_FALSE(drive.ReceivedSinceCommit());
-    EXPECT_EQ(ReadBack(kDump1C000, 0x4000), chunk);
+    EXPECT_EQ(ReadBack(Dump1C000, 0x4000), chunk);
     EXPECT_EQ(flash[0x1C000], 0xA5);
     EXPECT_EQ(flash[0x1C001], 0xA6);
     EXPECT_EQ(flash[0x1BFFF], 0x40) << "byte before the chunk changed";
@@ -228,10 +228,10 @@ TEST_F(DriveTest, WriteReadBackDumpAndCommit) {
 }
 
 TEST_F(DriveTest, CommitNeedsDataReceivedSinceTheLastCommit) {
-    ExpectCheck(Send(kCommit, Dir::None, nullptr, 0), sense, 0x05, 0x2C);
-    ASSERT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
-    ASSERT_EQ(Send(kCommit, Dir::None, nullptr, 0).status, 0);
-    ExpectCheck(Send(kCommit, Dir::None, nullptr, 0), sense, 0x05, 0x2C);
+    ExpectCheck(Send(CommitCdb, Dir::None, nullptr, 0), sense, 0x05, 0x2C);
+    ASSERT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
+    ASSERT_EQ(Send(CommitCdb, Dir::None, nullptr, 0).status, 0);
+    ExpectCheck(Send(CommitCdb, Dir::None, nullptr, 0), sense, 0x05, 0x2C);
     EXPECT_EQ(drive.CommitCount(), 1u);
 }
 
@@ -256,7 +256,7 @@ TEST_F(DriveTest, RejectedCommandsChangeNothing) {
         {"inquiry LUN bits", {{0x12, 0x20, 0, 0, 0x24, 0}, Dir::In, 36}, 0x05, 0x24},
         {"inquiry EVPD", {{0x12, 0x01, 0x80, 0, 0x24, 0}, Dir::In, 36}, 0x05, 0x24},
         {"inquiry page without EVPD", {{0x12, 0x00, 0x80, 0, 0x24, 0}, Dir::In, 36}, 0x05, 0x24},
-        {"inquiry direction none", {kInquiry, Dir::None, 0}, 0x05, 0x24},
+        {"inquiry direction none", {InquiryCdb, Dir::None, 0}, 0x05, 0x24},
         {"short buffer cdb", {{0x3C, 0x01, 0, 0, 0, 0}, Dir::In, 16}, 0x05, 0x24},
         {"write past end", {{0x3B, 0x07, 0x03, 0x00, 0xF0, 0x01, 0, 0x10, 0, 0}, Dir::Out, 0x1000}, 0x05, 0x21},
         {"write just past end", {{0x3B, 0x07, 0x04, 0, 0, 0, 0, 0, 0x01, 0}, Dir::Out, 1}, 0x05, 0x21},
@@ -265,22 +265,22 @@ TEST_F(DriveTest, RejectedCommandsChangeNothing) {
         {"write length above host", {{0x3B, 0x07, 0, 0, 0, 0, 0, 0x10, 0, 0}, Dir::Out, 0x800}, 0x05, 0x24},
         {"write length below host", {{0x3B, 0x07, 0, 0, 0, 0, 0, 0x08, 0, 0}, Dir::Out, 0x1000}, 0x05, 0x24},
         {"write length 0", {{0x3B, 0x07, 0, 0, 0, 0, 0, 0, 0, 0}, Dir::Out, 0}, 0x05, 0x24},
-        {"write direction in", {kWrite1C000, Dir::In, 0x4000}, 0x05, 0x24},
+        {"write direction in", {Write1C000, Dir::In, 0x4000}, 0x05, 0x24},
         {"write control 1", {{0x3B, 0x07, 0, 0, 0, 0, 0, 0, 0x10, 0x01}, Dir::Out, 0x10}, 0x05, 0x24},
-        {"read-back direction out", {kReadBack1C000, Dir::Out, 0x4000}, 0x05, 0x24},
+        {"read-back direction out", {ReadBack1C000, Dir::Out, 0x4000}, 0x05, 0x24},
         {"read-back control 1", {{0x3C, 0x02, 0, 0, 0, 0, 0, 0, 0x10, 0x01}, Dir::In, 0x10}, 0x05, 0x24},
         {"read-back length 0", {{0x3C, 0x02, 0, 0, 0, 0, 0, 0, 0, 0}, Dir::In, 0x10}, 0x05, 0x24},
-        {"dump host buffer short", {kDump1C000, Dir::In, 0x3FFF}, 0x05, 0x24},
+        {"dump host buffer short", {Dump1C000, Dir::In, 0x3FFF}, 0x05, 0x24},
         {"dump control 2", {{0x3C, 0x01, 0, 0, 0, 0, 0, 0, 0x10, 0x02}, Dir::In, 0x10}, 0x05, 0x24},
         {"identity buffer id 1", {{0x3C, 0x01, 0x01, 0, 0, 0, 0, 0, 0x10, 0}, Dir::In, 16}, 0x05, 0x24},
         {"identity offset 16", {{0x3C, 0x01, 0, 0, 0, 0x10, 0, 0, 0x10, 0}, Dir::In, 16}, 0x05, 0x24},
-        {"identity direction out", {kIdentity, Dir::Out, 16}, 0x05, 0x24},
+        {"identity direction out", {IdentityCdb, Dir::Out, 16}, 0x05, 0x24},
         {"commit with length", {{0x3B, 0x04, 0, 0, 0, 0, 0, 0, 0x10, 0}, Dir::Out, 0x10}, 0x05, 0x24},
-        {"commit direction in", {kCommit, Dir::In, 0}, 0x05, 0x24},
+        {"commit direction in", {CommitCdb, Dir::In, 0}, 0x05, 0x24},
         {"commit control 1", {{0x3B, 0x04, 0, 0, 0, 0, 0, 0, 0, 0x01}, Dir::None, 0}, 0x05, 0x24},
     };
     // Data already received, so that a commit slipping through would show in the flash.
-    ASSERT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+    ASSERT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
     const Bytes flashBefore = flash;
     const Bytes stagingBefore = staging;
     for (const Case& c : cases) {
@@ -300,7 +300,7 @@ TEST_F(DriveTest, SenseIsCutToTheHostsBuffer) {
     uint8_t small[8];
     std::memset(small, 0xEE, sizeof small);
     EmulatedDrive::Request r;
-    r.cdb = kCommit.data();
+    r.cdb = CommitCdb.data();
     r.cdbLength = 10;
     r.sense = small;
     r.senseLength = 4;
@@ -313,35 +313,35 @@ TEST_F(DriveTest, SenseIsCutToTheHostsBuffer) {
 
 TEST_F(DriveTest, GoneDriveFailsEverythingUntilCleared) {
     drive.SetGone(true);
-    for (const Bytes* cdb : {&kInquiry, &kIdentity, &kReadBack1C000}) {
+    for (const Bytes* cdb : {&InquiryCdb, &IdentityCdb, &ReadBack1C000}) {
         Bytes data(0x4000);
         ExpectCheck(Send(*cdb, Dir::In, data), sense, 0x02, 0x04);
     }
-    ExpectCheck(Send(kWrite1C000, Dir::Out, chunk), sense, 0x02, 0x04);
+    ExpectCheck(Send(Write1C000, Dir::Out, chunk), sense, 0x02, 0x04);
     EXPECT_FALSE(drive.ReceivedSinceCommit());
     drive.ClearFaults();
-    EXPECT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+    EXPECT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
 }
 
 TEST_F(DriveTest, FailsTheNthCommandOnly) {
     drive.FailCommandNumber(3);
     Bytes data(36);
-    EXPECT_EQ(Send(kInquiry, Dir::In, data).status, 0);
+    EXPECT_EQ(Send(InquiryCdb, Dir::In, data).status, 0);
     ExpectCheck(Send({0x99}, Dir::None, nullptr, 0), sense, 0x05, 0x20);  // an invalid one counts too
-    ExpectCheck(Send(kInquiry, Dir::In, data), sense, 0x04, 0x44);
-    EXPECT_EQ(Send(kInquiry, Dir::In, data).status, 0);
+    ExpectCheck(Send(InquiryCdb, Dir::In, data), sense, 0x04, 0x44);
+    EXPECT_EQ(Send(InquiryCdb, Dir::In, data).status, 0);
 }
 
 TEST_F(DriveTest, KindRuleFailsTimesThenSucceeds) {
     struct Case { Kind kind; Command cmd; };
     const Case cases[] = {
-        {Kind::Inquiry, {kInquiry, Dir::In, 36}},
-        {Kind::Identity, {kIdentity, Dir::In, 16}},
-        {Kind::WriteChunk, {kWrite1C000, Dir::Out, 0x4000}},
-        {Kind::ReadBack, {kReadBack1C000, Dir::In, 0x4000}},
-        {Kind::Dump, {kDump1C000, Dir::In, 0x4000}},
-        {Kind::Commit, {kCommit, Dir::None, 0}},
-        {Kind::Any, {kIdentity, Dir::In, 16}},
+        {Kind::Inquiry, {InquiryCdb, Dir::In, 36}},
+        {Kind::Identity, {IdentityCdb, Dir::In, 16}},
+        {Kind::WriteChunk, {Write1C000, Dir::Out, 0x4000}},
+        {Kind::ReadBack, {ReadBack1C000, Dir::In, 0x4000}},
+        {Kind::Dump, {Dump1C000, Dir::In, 0x4000}},
+        {Kind::Commit, {CommitCdb, Dir::None, 0}},
+        {Kind::Any, {IdentityCdb, Dir::In, 16}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.kind));
@@ -350,7 +350,7 @@ TEST_F(DriveTest, KindRuleFailsTimesThenSucceeds) {
         // leaking into the staging area would show.
         Bytes small(0x10, 0x11);
         ASSERT_EQ(Send({0x3B, 0x07, 0x00, 0, 0, 0, 0, 0, 0x10, 0}, Dir::Out, small).status, 0);
-        ASSERT_TRUE(drive.FailCommand(c.kind, EmulatedDrive::kAnyOffset, 2));
+        ASSERT_TRUE(drive.FailCommand(c.kind, EmulatedDrive::AnyOffset, 2));
         const Bytes flashBefore = flash;
         const Bytes stagingBefore = staging;
         for (int attempt = 0; attempt < 2; ++attempt) {
@@ -368,9 +368,9 @@ TEST_F(DriveTest, OffsetRuleHitsOnlyChunksContainingTheOffset) {
     Bytes small(0x10, 0x11);
     EXPECT_EQ(Send({0x3B, 0x07, 0x02, 0, 0, 0, 0, 0, 0x10, 0}, Dir::Out, small).status, 0);
     EXPECT_EQ(Send({0x3B, 0x07, 0x01, 0, 0xFF, 0xEF, 0, 0, 0x10, 0}, Dir::Out, small).status, 0);
-    ExpectCheck(Send(kWrite1C000, Dir::Out, chunk), sense, 0x04, 0x44);
+    ExpectCheck(Send(Write1C000, Dir::Out, chunk), sense, 0x04, 0x44);
     EXPECT_EQ(staging[0x1C000], 0xC0);
-    EXPECT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+    EXPECT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
 }
 
 TEST_F(DriveTest, RuleCarriesItsOwnSense) {
@@ -379,29 +379,29 @@ TEST_F(DriveTest, RuleCarriesItsOwnSense) {
     rule.senseKey = 0x06;
     rule.asc = 0x29;
     ASSERT_TRUE(drive.AddFault(rule));
-    ASSERT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
-    ExpectCheck(Send(kCommit, Dir::None, nullptr, 0), sense, 0x06, 0x29);
+    ASSERT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
+    ExpectCheck(Send(CommitCdb, Dir::None, nullptr, 0), sense, 0x06, 0x29);
     EXPECT_EQ(flash[0x1C000], 0xC0);
     EXPECT_EQ(drive.CommitCount(), 0u);
     EXPECT_TRUE(drive.ReceivedSinceCommit());
 }
 
 TEST_F(DriveTest, CorruptReadBackFlipsTheByteButAnswersGood) {
-    ASSERT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+    ASSERT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
     ASSERT_TRUE(drive.CorruptReadBack(0x1C005, 1));
-    EXPECT_EQ(ReadBack(kDump1C000, 0x4000)[5], 0xC5) << "a dump is not a read-back";
-    Bytes got = ReadBack(kReadBack1C000, 0x4000);
+    EXPECT_EQ(ReadBack(Dump1C000, 0x4000)[5], 0xC5) << "a dump is not a read-back";
+    Bytes got = ReadBack(ReadBack1C000, 0x4000);
     EXPECT_EQ(got[5], 0x55);  // 0xAA flipped
     EXPECT_EQ(got[4], 0xA9);
     EXPECT_EQ(got[6], 0xB7);
     EXPECT_EQ(staging[0x1C005], 0xAA) << "corruption must not reach the staging area";
-    EXPECT_EQ(ReadBack(kReadBack1C000, 0x4000), chunk);
+    EXPECT_EQ(ReadBack(ReadBack1C000, 0x4000), chunk);
 }
 
 TEST_F(DriveTest, IdentityCheckConditionStillFillsTheBuffer) {
     drive.SetIdentityCheckWithData(true);
     Bytes data(16, 0x5A);
-    const auto r = Send(kIdentity, Dir::In, data);
+    const auto r = Send(IdentityCdb, Dir::In, data);
     ExpectCheck(r, sense, 0x04, 0x44);
     EXPECT_EQ(r.transferred, 16u);
     EXPECT_EQ((Bytes{data[0], data[1], data[2], data[3]}), (Bytes{0x7C, 0x4A, 0x15, 0x6E}));
@@ -409,18 +409,18 @@ TEST_F(DriveTest, IdentityCheckConditionStillFillsTheBuffer) {
 
 TEST_F(DriveTest, RuleTableHoldsEightLiveRules) {
     for (int i = 0; i < 8; ++i) {
-        EXPECT_TRUE(drive.FailCommand(Kind::Inquiry, EmulatedDrive::kAnyOffset, 1));
+        EXPECT_TRUE(drive.FailCommand(Kind::Inquiry, EmulatedDrive::AnyOffset, 1));
     }
-    EXPECT_FALSE(drive.FailCommand(Kind::Inquiry, EmulatedDrive::kAnyOffset, 1));
+    EXPECT_FALSE(drive.FailCommand(Kind::Inquiry, EmulatedDrive::AnyOffset, 1));
     Bytes data(36);
-    ExpectCheck(Send(kInquiry, Dir::In, data), sense, 0x04, 0x44);  // frees one slot
-    EXPECT_TRUE(drive.FailCommand(Kind::Inquiry, EmulatedDrive::kAnyOffset, 1));
+    ExpectCheck(Send(InquiryCdb, Dir::In, data), sense, 0x04, 0x44);  // frees one slot
+    EXPECT_TRUE(drive.FailCommand(Kind::Inquiry, EmulatedDrive::AnyOffset, 1));
 }
 
 // --- log ----------------------------------------------------------------------------------
 
 TEST_F(DriveTest, LogRecordsCdbFieldsAndOutcome) {
-    ASSERT_EQ(Send(kWrite1C000, Dir::Out, chunk).status, 0);
+    ASSERT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
     Bytes data(16);
     Send({0x3C, 0x02, 0x05, 0x12, 0x34, 0x56, 0x00, 0x00, 0x10, 0x00}, Dir::In, data);
     Send({0x12, 0x00, 0x00, 0x01, 0x02, 0x00}, Dir::In, data);

@@ -120,9 +120,9 @@ TEST(PassThroughRequestHandler, AnswersWithStatusSenseAndTheDataMoved) {
     result = drive.Execute(Handler::DriveRequest(prepared, system.data(), prepared.systemData));
     back = Handler::Complete(prepared, system.data(), room, result);
     answer = Read<ScsiPassThrough>(system);
-    EXPECT_EQ(answer.ScsiStatus, EmulatedDrive::kStatusCheckCondition);
+    EXPECT_EQ(answer.ScsiStatus, EmulatedDrive::StatusCheckCondition);
     EXPECT_EQ(answer.SenseInfoLength, result.senseWritten);
-    EXPECT_EQ(system[SenseAt + 2] & 0x0F, EmulatedDrive::kSenseIllegalRequest);
+    EXPECT_EQ(system[SenseAt + 2] & 0x0F, EmulatedDrive::SenseIllegalRequest);
     EXPECT_EQ(back, DataAt) << "the sense, and the data area up to its (empty) end";
     // Never more than the caller has room for.
     EXPECT_EQ(Handler::Complete(prepared, system.data(), 50, result), 50u);

@@ -112,7 +112,7 @@ TEST(ScsiPortConfig, SettingsCarryEverythingTheDriverNeeds) {
         << config.Error();
     static ScsiPortSettings settings;
     ASSERT_TRUE(config.ToSettings(settings, FakeNtPath)) << config.Error();
-    EXPECT_EQ(settings.Magic, ScsiPortSettings::kMagic);
+    EXPECT_EQ(settings.Magic, ScsiPortSettings::ExpectedMagic);
     EXPECT_EQ(settings.Size, sizeof settings);
     EXPECT_EQ(Narrow(settings.EventLogPath), "\\??\\Z:\\events.log");
     ASSERT_EQ(settings.PortCount, 1u);

@@ -226,7 +226,7 @@ TEST_F(PassThroughCommands, OnlyTheIdentityQueryLooksPastANonZeroScsiStatus) {
     EXPECT_NE(transport->IdentifyController(), 0);
     EXPECT_EQ(transport->CurrentDevice.ControllerId, 0x6E15);
     drive->ClearFaults();
-    drive->FailCommand(EmulatedDrive::Kind::Identity, EmulatedDrive::kAnyOffset, 1);
+    drive->FailCommand(EmulatedDrive::Kind::Identity, EmulatedDrive::AnyOffset, 1);
     EXPECT_EQ(transport->IdentifyController(), 0);
 
     // A request that never completes fails every operation, the identity query included.

@@ -10,9 +10,9 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-constexpr std::size_t kSlot = SyntheticExecutable::kPayloadOffset + 32;  // slot after locator
-constexpr std::uint32_t kProgbits = 1;
-constexpr std::uint64_t kAllocWrite = 3;
+constexpr std::size_t SlotAt = SyntheticExecutable::PayloadOffset + 32;  // slot after locator
+constexpr std::uint32_t Progbits = 1;
+constexpr std::uint64_t AllocWrite = 3;
 
 Bytes Image() {
     Bytes image(131072, 0);
@@ -22,7 +22,7 @@ Bytes Image() {
 }
 
 Bytes ElfProgram() {
-    return SyntheticExecutable::Elf(true, kProgbits, kAllocWrite, SyntheticExecutable::UnfilledSlot());
+    return SyntheticExecutable::Elf(true, Progbits, AllocWrite, SyntheticExecutable::UnfilledSlot());
 }
 
 TEST(CombineFillSlot, WritesHeadAndImage) {
@@ -46,13 +46,13 @@ TEST(CombineFillSlot, WritesHeadAndImage) {
         const Combine::Filled filled = Combine::FillSlot(program, Image(), c.version, "prog");
         ASSERT_TRUE(filled.ok) << c.name << ": " << filled.reason;
         EXPECT_EQ(filled.checksum, 0x0FF1) << c.name;
-        EXPECT_EQ(Bytes(program.begin() + kSlot, program.begin() + kSlot + 32), c.head) << c.name;
-        EXPECT_EQ(Bytes(program.begin() + kSlot + 32, program.begin() + kSlot + 32 + 131072), Image()) << c.name;
+        EXPECT_EQ(Bytes(program.begin() + SlotAt, program.begin() + SlotAt + 32), c.head) << c.name;
+        EXPECT_EQ(Bytes(program.begin() + SlotAt + 32, program.begin() + SlotAt + 32 + 131072), Image()) << c.name;
         // Nothing outside the slot moves.
-        EXPECT_EQ(Bytes(program.begin(), program.begin() + kSlot), Bytes(c.program.begin(), c.program.begin() + kSlot))
+        EXPECT_EQ(Bytes(program.begin(), program.begin() + SlotAt), Bytes(c.program.begin(), c.program.begin() + SlotAt))
             << c.name;
-        EXPECT_EQ(Bytes(program.begin() + kSlot + 32 + 131072, program.end()),
-                  Bytes(c.program.begin() + kSlot + 32 + 131072, c.program.end()))
+        EXPECT_EQ(Bytes(program.begin() + SlotAt + 32 + 131072, program.end()),
+                  Bytes(c.program.begin() + SlotAt + 32 + 131072, c.program.end()))
             << c.name;
     }
 }

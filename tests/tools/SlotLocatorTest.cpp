@@ -27,7 +27,7 @@ TEST(SlotLocator, CountsWholeOccurrences) {
         {"cut off by the end", {169}, 0, 0, 0},
     };
     for (const Case& c : cases) {
-        std::vector<unsigned char> data(200 + SlotLocator::kSize, 0);
+        std::vector<unsigned char> data(200 + SlotLocator::Size, 0);
         for (std::size_t at : c.at) std::copy(locator.begin(), locator.end(), data.begin() + at);
         data.resize(200);
         if (c.flipped != 0) data[c.flipped] ^= 0x80;

@@ -14,7 +14,7 @@ std::vector<unsigned char> SyntheticExecutable::Elf(bool wide, std::uint32_t typ
                                                     const std::vector<unsigned char>& payload) {
     const unsigned word = wide ? 8 : 4;
     const std::size_t entrySize = wide ? 64 : 40;
-    const std::size_t table = (kPayloadOffset + payload.size() + 7) & ~std::size_t{7};
+    const std::size_t table = (PayloadOffset + payload.size() + 7) & ~std::size_t{7};
     std::vector<unsigned char> file(table + 2 * entrySize, 0);
     std::memcpy(file.data(),
                 "\x7f"
@@ -30,12 +30,12 @@ std::vector<unsigned char> SyntheticExecutable::Elf(bool wide, std::uint32_t typ
     Put(file, wide ? 0x34 : 0x28, wide ? 64 : 52, 2);
     Put(file, wide ? 0x3A : 0x2E, entrySize, 2);
     Put(file, wide ? 0x3C : 0x30, 2, 2);
-    std::memcpy(file.data() + kPayloadOffset, payload.data(), payload.size());
+    std::memcpy(file.data() + PayloadOffset, payload.data(), payload.size());
 
     const std::size_t section = table + entrySize;
     Put(file, section + 4, type, 4);
     Put(file, section + 8, flags, word);
-    Put(file, section + (wide ? 24 : 16), kPayloadOffset, word);
+    Put(file, section + (wide ? 24 : 16), PayloadOffset, word);
     Put(file, section + (wide ? 32 : 20), payload.size(), word);
     return file;
 }
@@ -43,7 +43,7 @@ std::vector<unsigned char> SyntheticExecutable::Elf(bool wide, std::uint32_t typ
 std::vector<unsigned char> SyntheticExecutable::Pe(std::uint32_t rawSize, std::uint32_t virtualSize,
                                                    const std::vector<unsigned char>& payload) {
     const std::size_t contents = payload.size() > rawSize ? payload.size() : rawSize;
-    std::vector<unsigned char> file(kPayloadOffset + contents, 0);
+    std::vector<unsigned char> file(PayloadOffset + contents, 0);
     file[0] = 'M';
     file[1] = 'Z';
     Put(file, 0x3C, 0x40, 4);
@@ -55,17 +55,17 @@ std::vector<unsigned char> SyntheticExecutable::Pe(std::uint32_t rawSize, std::u
     Put(file, section + 8, virtualSize, 4);
     Put(file, section + 12, 0x1000, 4);
     Put(file, section + 16, rawSize, 4);
-    Put(file, section + 20, kPayloadOffset, 4);
+    Put(file, section + 20, PayloadOffset, 4);
     Put(file, section + 36, 0xC0000040, 4);  // initialised data, read, write
-    std::memcpy(file.data() + kPayloadOffset, payload.data(), payload.size());
+    std::memcpy(file.data() + PayloadOffset, payload.data(), payload.size());
     return file;
 }
 
 std::vector<unsigned char> SyntheticExecutable::UnfilledSlot() {
-    std::vector<unsigned char> slot(SlotLocator::kSize + upgrade::FirmwareSlot::kSize, 0);
+    std::vector<unsigned char> slot(SlotLocator::Size + upgrade::FirmwareSlot::Size, 0);
     const auto locator = SlotLocator::Locator();
     std::memcpy(slot.data(), locator.data(), locator.size());
-    std::memcpy(slot.data() + locator.size(), upgrade::FirmwareSlot::kPlaceholder,
-                upgrade::FirmwareSlot::kPlaceholderLength);
+    std::memcpy(slot.data() + locator.size(), upgrade::FirmwareSlot::Placeholder,
+                upgrade::FirmwareSlot::PlaceholderLength);
     return slot;
 }

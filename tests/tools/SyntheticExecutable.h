@@ -8,14 +8,14 @@
 // section tables without a linker in the loop.
 class SyntheticExecutable {
 public:
-    static constexpr std::size_t kPayloadOffset = 0x200;
+    static constexpr std::size_t PayloadOffset = 0x200;
 
     // Little-endian ELF (64-bit when wide) whose section 1 has the given type and flags and covers
-    // the payload at kPayloadOffset; the section table follows the payload.
+    // the payload at PayloadOffset; the section table follows the payload.
     static std::vector<unsigned char> Elf(bool wide, std::uint32_t type, std::uint64_t flags,
                                           const std::vector<unsigned char>& payload);
 
-    // PE with no optional header and one section whose raw data starts at kPayloadOffset. The
+    // PE with no optional header and one section whose raw data starts at PayloadOffset. The
     // file holds the payload, padded to rawSize.
     static std::vector<unsigned char> Pe(std::uint32_t rawSize, std::uint32_t virtualSize,
                                          const std::vector<unsigned char>& payload);

@@ -87,9 +87,9 @@ TEST_F(CommandSetOnDrive, ChunksWrittenReadBackCommittedAndDumped) {
 TEST_F(CommandSetOnDrive, ChunkPastTheFlashIsRefused) {
     std::vector<uint8_t> chunk(0x4000, 0);
     EXPECT_EQ(Send(DriveCommandSet::WriteFirmwareChunk(2, 0x0000, 0x4000), Dir::Out, chunk.data(), 0x4000).status,
-              EmulatedDrive::kStatusCheckCondition);
+              EmulatedDrive::StatusCheckCondition);
     EXPECT_EQ(Send(DriveCommandSet::DumpFirmwareChunk(1, 0xE000, 0x4000), Dir::In, chunk.data(), 0x4000).status,
-              EmulatedDrive::kStatusCheckCondition);
+              EmulatedDrive::StatusCheckCondition);
 }
 
 }  // namespace

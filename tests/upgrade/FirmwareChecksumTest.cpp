@@ -92,7 +92,7 @@ TEST(ChecksumCheck, FullImageAgainstStoredText) {
     const std::uint16_t computed = upgrade::ImageChecksum(zero.data(), zero.size());
     const std::uint16_t expected = upgrade::ExpectedChecksum(oneText);
     EXPECT_NE(computed, expected);
-    char message[upgrade::kChecksumMismatchTextSize];
+    char message[upgrade::ChecksumMismatchTextSize];
     upgrade::FormatChecksumMismatch(message, sizeof message, computed, expected);
     EXPECT_STREQ(message, "Check sum not match!! (0000 / 0001)");
 }

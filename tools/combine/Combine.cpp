@@ -14,7 +14,7 @@ using upgrade::FirmwareSlot;
 
 namespace {
 
-constexpr std::size_t kMessageSize = 1024;
+constexpr std::size_t MessageSize = 1024;
 
 // mingw's printf family follows the GNU conventions; clang knows only the plain printf archetype.
 #if defined(__MINGW32__) && !defined(__clang__)
@@ -24,7 +24,7 @@ constexpr std::size_t kMessageSize = 1024;
 #endif
 
 COMBINE_PRINTF_FORMAT std::string Format(const char* format, ...) {
-    char text[kMessageSize];
+    char text[MessageSize];
     va_list arguments;
     va_start(arguments, format);
     std::vsnprintf(text, sizeof text, format, arguments);
@@ -38,12 +38,12 @@ Combine::Filled Combine::FillSlot(std::vector<unsigned char>& program, const std
                                   const std::string& version, const std::string& programName) {
     Filled filled{false, "", 0};
     const char* name = programName.c_str();
-    if (image.size() != FirmwareSlot::kImageSize) {
+    if (image.size() != FirmwareSlot::ImageSize) {
         filled.reason = Format("image is %llu bytes; it must be %llu", static_cast<unsigned long long>(image.size()),
-                               static_cast<unsigned long long>(FirmwareSlot::kImageSize));
+                               static_cast<unsigned long long>(FirmwareSlot::ImageSize));
         return filled;
     }
-    if (version.empty() || version.size() > FirmwareSlot::kVersionTextSize - 1) {
+    if (version.empty() || version.size() > FirmwareSlot::VersionTextSize - 1) {
         filled.reason = Format("version \"%s\" must be 1 to 4 characters", version.c_str());
         return filled;
     }
@@ -59,7 +59,7 @@ Combine::Filled Combine::FillSlot(std::vector<unsigned char>& program, const std
         return filled;
     }
     switch (ExecutableImage::Check(program.data(), program.size(), match.offset,
-                                   SlotLocator::kSize + FirmwareSlot::kSize)) {
+                                   SlotLocator::Size + FirmwareSlot::Size)) {
     case ExecutableImage::Coverage::FileBacked:
         break;
     case ExecutableImage::Coverage::NotFileBacked:
@@ -73,16 +73,16 @@ Combine::Filled Combine::FillSlot(std::vector<unsigned char>& program, const std
         return filled;
     }
 
-    unsigned char* slot = program.data() + match.offset + SlotLocator::kSize;
+    unsigned char* slot = program.data() + match.offset + SlotLocator::Size;
     if (upgrade::SlotIsFilled(slot)) {
         filled.reason = Format("firmware slot in %s is already filled", name);
         return filled;
     }
 
     filled.checksum = upgrade::ImageChecksum(image.data(), image.size());
-    char checksumText[FirmwareSlot::kChecksumTextSize];
+    char checksumText[FirmwareSlot::ChecksumTextSize];
     upgrade::FormatChecksumText(filled.checksum, checksumText);
-    std::memset(slot, 0, FirmwareSlot::kHeadSize);
+    std::memset(slot, 0, FirmwareSlot::HeadSize);
     std::memcpy(slot + offsetof(FirmwareSlot, VersionText), version.data(), version.size());
     std::memcpy(slot + offsetof(FirmwareSlot, ChecksumText), checksumText, sizeof checksumText);
     std::memcpy(slot + offsetof(FirmwareSlot, Image), image.data(), image.size());
@@ -99,21 +99,21 @@ Combine::Result Combine::Run(const Request& request) {
         return {false, Format("output %s is PROGRAM itself; write to another file", outputName)};
 
     std::vector<unsigned char> image;
-    const FileAccess::Read imageRead = FileAccess::ReadWhole(request.image, FirmwareSlot::kImageSize, image);
+    const FileAccess::Read imageRead = FileAccess::ReadWhole(request.image, FirmwareSlot::ImageSize, image);
     if (imageRead.status == Status::Failed)
         return {false, Format("cannot read %s: %s", imageName, imageRead.error.c_str())};
-    if (imageRead.status == Status::TooLarge || image.size() != FirmwareSlot::kImageSize)
+    if (imageRead.status == Status::TooLarge || image.size() != FirmwareSlot::ImageSize)
         return {false, Format("image %s is %llu bytes; it must be %llu", imageName,
                               static_cast<unsigned long long>(imageRead.size),
-                              static_cast<unsigned long long>(FirmwareSlot::kImageSize))};
+                              static_cast<unsigned long long>(FirmwareSlot::ImageSize))};
 
     std::vector<unsigned char> program;
-    const FileAccess::Read programRead = FileAccess::ReadWhole(request.program, kMaxProgramSize, program);
+    const FileAccess::Read programRead = FileAccess::ReadWhole(request.program, MaxProgramSize, program);
     if (programRead.status == Status::Failed)
         return {false, Format("cannot read %s: %s", programName, programRead.error.c_str())};
     if (programRead.status == Status::TooLarge)
         return {false, Format("%s is larger than %llu MiB", programName,
-                              static_cast<unsigned long long>(kMaxProgramSize >> 20))};
+                              static_cast<unsigned long long>(MaxProgramSize >> 20))};
 
     const Filled filled = FillSlot(program, image, request.version, request.program);
     if (!filled.ok) return {false, filled.reason};
@@ -121,7 +121,7 @@ Combine::Result Combine::Run(const Request& request) {
     const std::string error = FileAccess::WriteReplacing(request.output, program, programRead.mode);
     if (!error.empty()) return {false, Format("cannot write %s: %s", outputName, error.c_str())};
 
-    char checksumText[FirmwareSlot::kChecksumTextSize];
+    char checksumText[FirmwareSlot::ChecksumTextSize];
     upgrade::FormatChecksumText(filled.checksum, checksumText);
     return {true, Format("wrote %s (version %s, checksum %s)", outputName, request.version.c_str(), checksumText)};
 }

@@ -29,7 +29,7 @@ public:
     };
 
     // Files larger than this are refused rather than read.
-    static constexpr std::uint64_t kMaxProgramSize = 256u * 1024 * 1024;
+    static constexpr std::uint64_t MaxProgramSize = 256u * 1024 * 1024;
 
     static Result Run(const Request& request);
 

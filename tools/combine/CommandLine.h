@@ -8,7 +8,7 @@
 // combine's arguments: --image IMAGE --version TEXT --output OUT PROGRAM, in any order.
 class CommandLine {
 public:
-    static constexpr const char* kUsage = "usage: combine --image IMAGE --version TEXT --output OUT PROGRAM";
+    static constexpr const char* Usage = "usage: combine --image IMAGE --version TEXT --output OUT PROGRAM";
 
     bool ok = false;
     std::string reason;  // why the arguments were refused, when !ok

@@ -28,9 +28,9 @@ bool Holds(std::uint64_t start, std::uint64_t extent, std::size_t fileSize, std:
     return offset >= start && length <= extent && offset - start <= extent - length;
 }
 
-constexpr std::uint32_t kShtNull = 0;
-constexpr std::uint32_t kShtNobits = 8;
-constexpr std::uint64_t kShfAlloc = 2;
+constexpr std::uint32_t ShtNull = 0;
+constexpr std::uint32_t ShtNobits = 8;
+constexpr std::uint64_t ShfAlloc = 2;
 
 }  // namespace
 
@@ -69,7 +69,7 @@ ExecutableImage::Coverage ExecutableImage::CheckElf(const unsigned char* data, s
         if (!file.Get(entry + 4, 4, type) || !file.Get(entry + 8, word, flags) ||
             !file.Get(entry + (wide ? 24 : 16), word, start) || !file.Get(entry + (wide ? 32 : 20), word, extent))
             return Coverage::Malformed;
-        if (type == kShtNull || type == kShtNobits || (flags & kShfAlloc) == 0) continue;
+        if (type == ShtNull || type == ShtNobits || (flags & ShfAlloc) == 0) continue;
         if (Holds(start, extent, size, offset, length)) return Coverage::FileBacked;
     }
     return Coverage::NotFileBacked;

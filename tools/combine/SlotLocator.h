@@ -7,7 +7,7 @@
 // of it.
 class SlotLocator {
 public:
-    static constexpr std::size_t kSize = 32;
+    static constexpr std::size_t Size = 32;
 
     struct Match {
         std::size_t count;   // occurrences of the locator; they may overlap
@@ -16,7 +16,7 @@ public:
 
     // The locator itself. Only decoded at run time, so that this program's own file, and any file
     // that embeds this code, never contains it.
-    static std::array<unsigned char, kSize> Locator();
+    static std::array<unsigned char, Size> Locator();
 
     static Match Find(const unsigned char* data, std::size_t size);
 };

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const CommandLine commandLine = CommandLine::Parse(arguments);
     if (!commandLine.ok) {
-        std::fprintf(stderr, "combine: %s\n%s\n", OneLine(commandLine.reason).c_str(), CommandLine::kUsage);
+        std::fprintf(stderr, "combine: %s\n%s\n", OneLine(commandLine.reason).c_str(), CommandLine::Usage);
         return 2;
     }
     const Combine::Result result = Combine::Run(commandLine.request);

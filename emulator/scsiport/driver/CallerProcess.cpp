@@ -12,12 +12,12 @@ NTSTATUS NTAPI ZwQuerySystemInformation(ULONG infoClass, void* info, ULONG lengt
 namespace {
 
 // Process rights of the user-mode headers, which a driver does not include.
-constexpr ACCESS_MASK kProcessVmOperation = 0x0008;
-constexpr ACCESS_MASK kProcessVmRead = 0x0010;
-constexpr ACCESS_MASK kProcessVmWrite = 0x0020;
+constexpr ACCESS_MASK ProcessVmOperation = 0x0008;
+constexpr ACCESS_MASK ProcessVmRead = 0x0010;
+constexpr ACCESS_MASK ProcessVmWrite = 0x0020;
 
-constexpr ULONG kSystemHandleInformation = 16;
-constexpr ULONG kPoolTag = 0x63655345;  // "ESec"
+constexpr ULONG SystemHandleInformation = 16;
+constexpr ULONG PoolTag = 0x63655345;  // "ESec"
 
 // SYSTEM_HANDLE_INFORMATION's entries.
 struct HandleEntry {
@@ -39,12 +39,12 @@ int fileType = -1;
 // The system's handle list, in pool memory the caller frees; null when it cannot be had.
 HandleList* Handles() {
     for (ULONG size = 0x40000; size <= 0x1000000; size *= 2) {
-        void* buffer = ExAllocatePoolWithTag(PagedPool, size, kPoolTag);
+        void* buffer = ExAllocatePoolWithTag(PagedPool, size, PoolTag);
         if (buffer == nullptr) return nullptr;
         ULONG returned = 0;
-        const NTSTATUS status = ZwQuerySystemInformation(kSystemHandleInformation, buffer, size, &returned);
+        const NTSTATUS status = ZwQuerySystemInformation(SystemHandleInformation, buffer, size, &returned);
         if (NT_SUCCESS(status)) return static_cast<HandleList*>(buffer);
-        ExFreePoolWithTag(buffer, kPoolTag);
+        ExFreePoolWithTag(buffer, PoolTag);
         if (status != STATUS_INFO_LENGTH_MISMATCH && status != STATUS_BUFFER_TOO_SMALL) return nullptr;
     }
     return nullptr;
@@ -73,16 +73,16 @@ void CallerProcess::Initialize() {
                 fileType = entry.ObjectType;
             }
         }
-        ExFreePoolWithTag(list, kPoolTag);
+        ExFreePoolWithTag(list, PoolTag);
     }
     ZwClose(directory);
 }
 
 ACCESS_MASK CallerProcess::OpenAccess() {
-    if (fileType < 0) return kAccessUnknown;
+    if (fileType < 0) return AccessUnknown;
     HandleList* list = Handles();
-    if (list == nullptr) return kAccessUnknown;
-    ACCESS_MASK access = kAccessUnknown;
+    if (list == nullptr) return AccessUnknown;
+    ACCESS_MASK access = AccessUnknown;
     int newest = -1;
     for (ULONG i = 0; i < list->Count; ++i) {
         const HandleEntry& entry = list->Entries[i];
@@ -91,7 +91,7 @@ ACCESS_MASK CallerProcess::OpenAccess() {
             access = entry.GrantedAccess;
         }
     }
-    ExFreePoolWithTag(list, kPoolTag);
+    ExFreePoolWithTag(list, PoolTag);
     return access;
 }
 
@@ -106,7 +106,7 @@ NTSTATUS CallerProcess::OpenCaller(ACCESS_MASK access, HANDLE* process) {
 
 NTSTATUS CallerProcess::Read(const void* address, void* buffer, uint32_t length) {
     HANDLE process;
-    NTSTATUS status = OpenCaller(kProcessVmRead, &process);
+    NTSTATUS status = OpenCaller(ProcessVmRead, &process);
     if (!NT_SUCCESS(status)) return status;
     SIZE_T done = 0;
     if (!ReadProcessMemory(process, address, buffer, length, &done) || done != length) {
@@ -118,7 +118,7 @@ NTSTATUS CallerProcess::Read(const void* address, void* buffer, uint32_t length)
 
 NTSTATUS CallerProcess::Write(void* address, const void* buffer, uint32_t length) {
     HANDLE process;
-    NTSTATUS status = OpenCaller(kProcessVmWrite | kProcessVmOperation, &process);
+    NTSTATUS status = OpenCaller(ProcessVmWrite | ProcessVmOperation, &process);
     if (!NT_SUCCESS(status)) return status;
     SIZE_T done = 0;
     if (!WriteProcessMemory(process, address, buffer, length, &done) || done != length) {

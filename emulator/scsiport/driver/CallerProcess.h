@@ -10,7 +10,7 @@
 // on the handle the device host holds to the new file while the open is handled.
 class CallerProcess {
 public:
-    static constexpr ACCESS_MASK kAccessUnknown = 0xFFFFFFFFu;
+    static constexpr ACCESS_MASK AccessUnknown = 0xFFFFFFFFu;
 
     // Call once from DriverEntry: notes the device host's own process and how it lists files.
     static void Initialize();

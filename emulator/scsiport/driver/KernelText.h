@@ -8,7 +8,7 @@
 // registry paths, symbolic links.
 class WideName {
 public:
-    static constexpr USHORT kRoom = 260;
+    static constexpr USHORT Room = 260;
 
     WideName() { text_[0] = 0; }
     explicit WideName(const char* ascii) : WideName() { Append(ascii); }
@@ -32,7 +32,7 @@ public:
         return *this;
     }
     WideName& Put(uint16_t c) {
-        if (length_ + 1 < kRoom) {
+        if (length_ + 1 < Room) {
             text_[length_++] = static_cast<WCHAR>(c);
             text_[length_] = 0;
         } else {
@@ -50,12 +50,12 @@ public:
         UNICODE_STRING view;
         view.Buffer = const_cast<WCHAR*>(text_);
         view.Length = static_cast<USHORT>(length_ * sizeof(WCHAR));
-        view.MaximumLength = static_cast<USHORT>(kRoom * sizeof(WCHAR));
+        view.MaximumLength = static_cast<USHORT>(Room * sizeof(WCHAR));
         return view;
     }
 
 private:
-    WCHAR text_[kRoom];
+    WCHAR text_[Room];
     USHORT length_ = 0;
     bool overflow_ = false;
 };

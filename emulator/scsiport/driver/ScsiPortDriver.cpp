@@ -20,15 +20,15 @@ using emulator::TextLine;
 
 namespace {
 
-constexpr ULONG kPoolTag = 0x70535345;  // "ESSp"
-constexpr size_t kLineRoom = 512;
+constexpr ULONG PoolTag = 0x70535345;  // "ESSp"
+constexpr size_t LineRoom = 512;
 
 void* Allocate(size_t size) {
-    return ExAllocatePoolWithTag(NonPagedPool, size, kPoolTag);
+    return ExAllocatePoolWithTag(NonPagedPool, size, PoolTag);
 }
 
 void Free(void* memory) {
-    if (memory != nullptr) ExFreePoolWithTag(memory, kPoolTag);
+    if (memory != nullptr) ExFreePoolWithTag(memory, PoolTag);
 }
 
 const char* ControlName(ULONG code) {
@@ -81,9 +81,9 @@ NTSTATUS ScsiPortDriver::ReadSettings(PCUNICODE_STRING registryPath) {
         if (NT_SUCCESS(status)) {
             RtlCopyMemory(settings_, value->Data, sizeof(ScsiPortSettings));
             const ScsiPortSettings& s = *settings_;
-            if (s.Magic != ScsiPortSettings::kMagic || s.Version != ScsiPortSettings::kVersion ||
-                s.Size != sizeof(ScsiPortSettings) || s.PortCount > ScsiPortSettings::kMaxPorts ||
-                s.DriveCount > ScsiPortSettings::kMaxDrives) {
+            if (s.Magic != ScsiPortSettings::ExpectedMagic || s.Version != ScsiPortSettings::LayoutVersion ||
+                s.Size != sizeof(ScsiPortSettings) || s.PortCount > ScsiPortSettings::MaxPorts ||
+                s.DriveCount > ScsiPortSettings::MaxDrives) {
                 status = STATUS_REVISION_MISMATCH;
             }
         }
@@ -93,14 +93,14 @@ NTSTATUS ScsiPortDriver::ReadSettings(PCUNICODE_STRING registryPath) {
     if (NT_SUCCESS(status)) {
         // Texts end within their fields whatever the value held.
         ScsiPortSettings& s = *settings_;
-        s.EventLogPath[ScsiPortSettings::kPathRoom - 1] = 0;
-        for (auto& port : s.Ports) port.DeviceName[ScsiPortSettings::kNameRoom - 1] = 0;
+        s.EventLogPath[ScsiPortSettings::PathRoom - 1] = 0;
+        for (auto& port : s.Ports) port.DeviceName[ScsiPortSettings::NameRoom - 1] = 0;
         for (auto& drive : s.Drives) {
-            drive.MapType[ScsiPortSettings::kNameRoom - 1] = 0;
-            drive.MapDeviceName[ScsiPortSettings::kNameRoom - 1] = 0;
-            drive.FlashPath[ScsiPortSettings::kPathRoom - 1] = 0;
-            drive.LogPath[ScsiPortSettings::kPathRoom - 1] = 0;
-            if (drive.FaultCount > EmulatedDrive::kMaxFaultRules) drive.FaultCount = EmulatedDrive::kMaxFaultRules;
+            drive.MapType[ScsiPortSettings::NameRoom - 1] = 0;
+            drive.MapDeviceName[ScsiPortSettings::NameRoom - 1] = 0;
+            drive.FlashPath[ScsiPortSettings::PathRoom - 1] = 0;
+            drive.LogPath[ScsiPortSettings::PathRoom - 1] = 0;
+            if (drive.FaultCount > EmulatedDrive::MaxFaultRules) drive.FaultCount = EmulatedDrive::MaxFaultRules;
         }
     }
     return status;
@@ -201,7 +201,7 @@ NTSTATUS ScsiPortDriver::Start(PDRIVER_OBJECT driver, PCUNICODE_STRING registryP
     if (settings_->EventLogPath[0] != 0) {
         KernelFiles::Replace(reinterpret_cast<const WCHAR*>(settings_->EventLogPath), "", 0);
     }
-    char line[kLineRoom];
+    char line[LineRoom];
     const char* step = "drive";
     for (uint32_t d = 0; d < settings_->DriveCount && NT_SUCCESS(status); ++d) status = SetUpDrive(d);
     if (NT_SUCCESS(status)) {
@@ -234,7 +234,7 @@ NTSTATUS ScsiPortDriver::Start(PDRIVER_OBJECT driver, PCUNICODE_STRING registryP
 
 void ScsiPortDriver::Log(const char* line) {
     if (settings_ == nullptr || settings_->EventLogPath[0] == 0) return;
-    char buffer[kLineRoom + 2];
+    char buffer[LineRoom + 2];
     TextLine text(buffer, sizeof buffer);
     text.Text(line).Put('\n');
     KernelFiles::Append(reinterpret_cast<const WCHAR*>(settings_->EventLogPath), buffer,
@@ -287,9 +287,9 @@ void ScsiPortDriver::RecordOpen(PDEVICE_OBJECT device, PIO_STACK_LOCATION stack)
             break;
         }
     }
-    char name[ScsiPortSettings::kNameRoom];
+    char name[ScsiPortSettings::NameRoom];
     NameOf(device, name, sizeof name);
-    char line[kLineRoom];
+    char line[LineRoom];
     TextLine(line, sizeof line)
         .Text("OPEN file=").Hex(reinterpret_cast<uintptr_t>(stack->FileObject))
         .Text(" device=").Text(name)
@@ -310,9 +310,9 @@ void ScsiPortDriver::RecordClose(PDEVICE_OBJECT device, PIO_STACK_LOCATION stack
             break;
         }
     }
-    char name[ScsiPortSettings::kNameRoom];
+    char name[ScsiPortSettings::NameRoom];
     NameOf(device, name, sizeof name);
-    char line[kLineRoom];
+    char line[LineRoom];
     TextLine text(line, sizeof line);
     text.Text("CLOSE file=").Hex(reinterpret_cast<uintptr_t>(stack->FileObject)).Text(" device=").Text(name);
     if (!known) text.Text(" unmatched");
@@ -327,9 +327,9 @@ NTSTATUS ScsiPortDriver::Control(PDEVICE_OBJECT device, PIO_STACK_LOCATION stack
     // Both controls are METHOD_BUFFERED: one system buffer, the larger of the two lengths.
     auto* system = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
 
-    char name[ScsiPortSettings::kNameRoom];
+    char name[ScsiPortSettings::NameRoom];
     NameOf(device, name, sizeof name);
-    char line[kLineRoom];
+    char line[LineRoom];
     TextLine text(line, sizeof line);
     text.Text(ControlName(code)).Text(" file=").Hex(reinterpret_cast<uintptr_t>(stack->FileObject));
     text.Text(" device=").Text(name).Text(" code=").Hex(code, 5);
@@ -339,7 +339,7 @@ NTSTATUS ScsiPortDriver::Control(PDEVICE_OBJECT device, PIO_STACK_LOCATION stack
     if (code == IoctlScsiGetInquiryData && extension->IsPort) {
         status = InquiryData(extension->Index, system, outputLength, returned);
     } else if ((code == IoctlScsiPassThrough || code == IoctlScsiPassThroughDirect) && !extension->IsPort) {
-        char envelope[kLineRoom];
+        char envelope[LineRoom];
         status = PassThrough(drives_[extension->Index], code == IoctlScsiPassThroughDirect, system, inputLength,
                              outputLength, returned, envelope, sizeof envelope);
         text.Text(envelope);
@@ -351,7 +351,7 @@ NTSTATUS ScsiPortDriver::Control(PDEVICE_OBJECT device, PIO_STACK_LOCATION stack
 
 NTSTATUS ScsiPortDriver::InquiryData(uint32_t portIndex, uint8_t* system, uint32_t outputLength, ULONG_PTR& returned) {
     const ScsiPortSettings::Port& port = settings_->Ports[portIndex];
-    PortInquiryData::Unit units[ScsiPortSettings::kMaxDrives];
+    PortInquiryData::Unit units[ScsiPortSettings::MaxDrives];
     uint32_t count = 0;
     // Ascending bus, then target, as a port lists what it found.
     for (uint32_t bus = 0; bus < port.Buses; ++bus) {
@@ -402,7 +402,7 @@ NTSTATUS ScsiPortDriver::PassThrough(ServedDrive& served, bool direct, uint8_t* 
     uint8_t* copy = nullptr;
     if (direct && prepared.HasData()) {
         // The caller's buffer lives in its own process: work on a copy and carry it across.
-        if (prepared.dataTransferLength > kMaxDirectTransfer) return STATUS_INVALID_PARAMETER;
+        if (prepared.dataTransferLength > MaxDirectTransfer) return STATUS_INVALID_PARAMETER;
         copy = static_cast<uint8_t*>(Allocate(prepared.dataTransferLength));
         if (copy == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
         RtlZeroMemory(copy, prepared.dataTransferLength);
@@ -448,7 +448,7 @@ void ScsiPortDriver::WriteCommandLog(const ServedDrive& served) {
     const ScsiPortSettings::Drive& settings = *served.Settings;
     if (settings.LogPath[0] == 0) return;
     const EmulatedDrive& drive = *served.Drive;
-    const size_t room = (drive.LogSize() + 1) * (DriveLogText::kLineRoom + 1);
+    const size_t room = (drive.LogSize() + 1) * (DriveLogText::LineRoom + 1);
     char* text = static_cast<char*>(Allocate(room));
     if (text == nullptr) return;
     size_t length = 0;

@@ -19,7 +19,7 @@
 // One request at a time: the dispatch routine holds a mutex while it works.
 class ScsiPortDriver {
 public:
-    static constexpr uint32_t kMaxDirectTransfer = 0x10000;  // what the emulated adapters accept
+    static constexpr uint32_t MaxDirectTransfer = 0x10000;  // what the emulated adapters accept
 
     NTSTATUS Start(PDRIVER_OBJECT driver, PCUNICODE_STRING registryPath);
     NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp);
@@ -41,7 +41,7 @@ private:
         PFILE_OBJECT File;
         PDEVICE_OBJECT Device;
     };
-    static constexpr uint32_t kMaxOpenFiles = 64;
+    static constexpr uint32_t MaxOpenFiles = 64;
 
     NTSTATUS ReadSettings(PCUNICODE_STRING registryPath);
     NTSTATUS SetUpDrive(uint32_t index);
@@ -63,7 +63,7 @@ private:
     void Log(const char* line);
 
     emulator::ScsiPortSettings* settings_ = nullptr;
-    ServedDrive drives_[emulator::ScsiPortSettings::kMaxDrives] = {};
-    OpenFile openFiles_[kMaxOpenFiles] = {};
+    ServedDrive drives_[emulator::ScsiPortSettings::MaxDrives] = {};
+    OpenFile openFiles_[MaxOpenFiles] = {};
     KMUTEX lock_;
 };

@@ -226,6 +226,9 @@ ConfigText::DriveReader::Result ConfigText::DriveReader::Key(const std::string& 
         if (key == "vendor") drive.Config.SetVendor(text.c_str());
         if (key == "product") drive.Config.SetProduct(text.c_str());
         if (key == "revision") drive.Config.SetRevision(text.c_str());
+    } else if (key == "serial") {
+        if (text.empty() || text.size() > sizeof drive.Config.serial) return bad();
+        drive.Config.SetSerial(text.c_str());
     } else if (key == "type") {
         if (!Number(text, 0xFF, value)) return bad();
         drive.Config.deviceType = static_cast<uint8_t>(value);

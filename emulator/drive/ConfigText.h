@@ -32,6 +32,8 @@ struct DriveSettings {
 //
 // A drive's own keys, the same in every file:
 //   vendor=TEXT product=TEXT revision=TEXT  INQUIRY texts, at most 8, 16 and 4 characters
+//   serial=TEXT                             unit serial number, at most 16 characters (default:
+//                                           none, no serial number page)
 //   type=N                                  peripheral device type (default 5, CD/DVD)
 //   maker=W controller=W major=N minor=N    words of the identity block (defaults 0x4A7C, 0x6E15,
 //                                           1, 0)

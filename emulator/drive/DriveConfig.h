@@ -15,6 +15,9 @@ struct DriveConfig {
     char vendor[8] = {'E', 'M', 'U', 'L', 'A', 'T', 'E', 'D'};
     char product[16] = {'D', 'V', 'D', '-', 'R', 'W', ' ', 'F', 'L', 'A', 'S', 'H', ' ', ' ', ' ', ' '};
     char revision[4] = {'1', '.', '0', '0'};
+    // Unit serial number, space padded. Empty (all NUL) means the drive has none and offers no
+    // serial number page; the emulators that give drives to an operating system set one.
+    char serial[16] = {};
 
     uint16_t makerWord = 0x4A7C;
     uint16_t controllerId = 0x6E15;
@@ -37,6 +40,8 @@ struct DriveConfig {
     void SetVendor(const char* text) { SetPadded(vendor, sizeof vendor, text); }
     void SetProduct(const char* text) { SetPadded(product, sizeof product, text); }
     void SetRevision(const char* text) { SetPadded(revision, sizeof revision, text); }
+    void SetSerial(const char* text) { SetPadded(serial, sizeof serial, text); }
+    bool HasSerial() const { return serial[0] != '\0'; }
 
     // Copies text and pads with spaces; text longer than the field is cut.
     static void SetPadded(char* field, size_t size, const char* text);

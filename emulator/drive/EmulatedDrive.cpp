@@ -32,6 +32,26 @@ uint16_t GetLe16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
+void PutBe16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>((v >> 8) & 0xFF);
+    p[1] = static_cast<uint8_t>(v & 0xFF);
+}
+
+// The shortest CDB of each standard command that carries all the fields it is read for.
+uint32_t StandardCdbLength(uint8_t opcode) {
+    switch (opcode) {
+    case EmulatedDrive::OpTestUnitReady:
+    case EmulatedDrive::OpRequestSense:
+    case EmulatedDrive::OpModeSense6:
+        return 6;
+    case EmulatedDrive::OpReadCapacity10:
+    case EmulatedDrive::OpModeSense10:
+        return 10;
+    default:
+        return 0;
+    }
+}
+
 bool HasFlashRange(EmulatedDrive::Kind kind) {
     return kind == EmulatedDrive::Kind::Dump || kind == EmulatedDrive::Kind::ReadBack ||
            kind == EmulatedDrive::Kind::WriteChunk;
@@ -126,8 +146,16 @@ EmulatedDrive::Cdb EmulatedDrive::Parse(const Request& request) {
         // Cannot overflow: at most 255 * 64 KiB + 16 MiB.
         cdb.flashOffset = static_cast<uint32_t>(cdb.bufferId) * 0x10000u + cdb.bufferOffset;
     } else if (cdb.opcode == OpInquiry && request.cdbLength >= 6) {
+        cdb.mode = c[1];
+        cdb.bufferId = c[2];
         cdb.length = (static_cast<uint32_t>(c[3]) << 8) | c[4];
         cdb.control = c[5];
+    } else if ((cdb.opcode == OpRequestSense || cdb.opcode == OpModeSense6) && request.cdbLength >= 6) {
+        cdb.length = c[4];
+    } else if (cdb.opcode == OpModeSense10 && request.cdbLength >= 10) {
+        cdb.length = (static_cast<uint32_t>(c[7]) << 8) | c[8];
+    } else if (cdb.opcode == OpReadCapacity10) {
+        cdb.length = 8;
     }
     return cdb;
 }
@@ -223,14 +251,30 @@ bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind,
     const bool dataOk = request.dataLength == 0 || request.data != nullptr;
 
     if (cdb.opcode == OpInquiry) {
-        // Byte 1 holds the old LUN bits and EVPD; vital product data pages are not offered,
-        // and a page code without EVPD is invalid too.
-        if (request.cdbLength < 6 || c[1] != 0 || c[2] != 0 ||
-            request.direction != Direction::In || !dataOk) {
+        // Byte 1 holds the old LUN bits and EVPD; a page code without EVPD is invalid.
+        if (request.cdbLength < 6 || request.direction != Direction::In || !dataOk) {
             rejection = invalidField;
             return false;
         }
-        kind = Kind::Inquiry;
+        if (c[1] == 0 && c[2] == 0) {
+            kind = Kind::Inquiry;
+            return true;
+        }
+        if (c[1] == 0x01 && OffersPage(c[2])) {
+            kind = Kind::Standard;
+            return true;
+        }
+        rejection = invalidField;
+        return false;
+    }
+
+    const uint32_t standardLength = StandardCdbLength(cdb.opcode);
+    if (standardLength != 0) {
+        if (request.cdbLength < standardLength || !dataOk) {
+            rejection = invalidField;
+            return false;
+        }
+        kind = Kind::Standard;
         return true;
     }
 
@@ -311,6 +355,11 @@ bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind,
 }
 
 EmulatedDrive::FaultRule* EmulatedDrive::MatchFault(Kind kind, const Cdb& cdb) {
+    // Faults are about the family's commands; the operating system's own questions would
+    // otherwise use up a rule meant for the program under test.
+    if (kind == Kind::Standard) {
+        return nullptr;
+    }
     FaultRule* corrupt = nullptr;
     for (FaultRule& rule : faults_) {
         if (rule.times == 0 || (rule.kind != Kind::Any && rule.kind != kind)) {
@@ -369,11 +418,75 @@ EmulatedDrive::Outcome EmulatedDrive::Perform(const Request& request, const Cdb&
         received_ = false;
         ++commitCount_;
         return Good(0);
+    case Kind::Standard: {
+        uint8_t data[MaxStandardAnswer];
+        const uint32_t size = FillStandard(request.cdb, data);
+        uint32_t n = request.direction == Direction::In ? Min(size, request.dataLength) : 0;
+        if (cdb.opcode != OpTestUnitReady && cdb.opcode != OpReadCapacity10) {
+            n = Min(n, cdb.length);
+        }
+        CopyBytes(request.data, data, n);
+        return Good(n);
+    }
     case Kind::Any:
     case Kind::Other:
         break;
     }
     return Check(SenseIllegalRequest, AscInvalidOpcode, 0);
+}
+
+bool EmulatedDrive::OffersPage(uint8_t page) const {
+    return page == 0x00 || page == 0x83 || (page == 0x80 && config_.HasSerial());
+}
+
+uint32_t EmulatedDrive::FillStandard(const uint8_t* c, uint8_t* out) const {
+    ZeroBytes(out, MaxStandardAnswer);
+    switch (c[0]) {
+    case OpRequestSense:
+        out[0] = 0x70;  // current, fixed format, NO SENSE
+        out[7] = SenseLength - 8;
+        return SenseLength;
+    case OpModeSense6:
+        out[0] = 3;  // mode data length: the rest of the header, no block descriptor, no page
+        return 4;
+    case OpModeSense10:
+        PutBe16(out, 6);
+        return 8;
+    case OpReadCapacity10:
+        // No medium to speak of, but initiators refuse a drive whose capacity they cannot read.
+        out[6] = static_cast<uint8_t>(BlockLength >> 8);
+        return 8;
+    case OpInquiry:
+        break;
+    default:
+        return 0;
+    }
+    out[0] = config_.deviceType;
+    out[1] = c[2];
+    uint32_t n = 4;
+    if (c[2] == 0x00) {
+        out[n++] = 0x00;
+        if (config_.HasSerial()) out[n++] = 0x80;
+        out[n++] = 0x83;
+    } else if (c[2] == 0x80) {
+        CopyBytes(out + n, reinterpret_cast<const uint8_t*>(config_.serial), sizeof config_.serial);
+        n += sizeof config_.serial;
+    } else {
+        // One T10 vendor identification designator: vendor, product and serial in ASCII.
+        const uint32_t idLength = 8 + 16 + (config_.HasSerial() ? 16 : 0);
+        out[n++] = 0x02;  // code set ASCII
+        out[n++] = 0x01;  // logical unit, T10 vendor identification
+        out[n++] = 0x00;
+        out[n++] = static_cast<uint8_t>(idLength);
+        CopyBytes(out + n, reinterpret_cast<const uint8_t*>(config_.vendor), 8);
+        CopyBytes(out + n + 8, reinterpret_cast<const uint8_t*>(config_.product), 16);
+        if (config_.HasSerial()) {
+            CopyBytes(out + n + 24, reinterpret_cast<const uint8_t*>(config_.serial), 16);
+        }
+        n += idLength;
+    }
+    PutBe16(out + 2, n - 4);
+    return n;
 }
 
 void EmulatedDrive::FillInquiry(uint8_t* out) const {

@@ -22,6 +22,17 @@ namespace emulator {
 //   WRITE BUFFER   3B 07 II OOOOOO LLLLLL 00     host data into staging at II*64K + OOOOOO
 //   WRITE BUFFER   3B 04 xx xxxxxx 000000 00     staging area into flash (commit); buffer id
 //                                                and offset are not looked at
+//
+// And what an operating system and its firmware ask of any drive before they use it (none of these
+// touches the flash, and no fault rule meets them):
+//   TEST UNIT READY      00                           GOOD
+//   REQUEST SENSE        03 00 00 00 LL 00            18 bytes, NO SENSE (sense travels with each
+//                                                     CHECK CONDITION, none is kept)
+//   INQUIRY VPD          12 01 PP LL LL 00            pages 00 (list), 80 (serial number, only when
+//                                                     the drive has one), 83 (identification)
+//   MODE SENSE(6)        1A xx PP xx LL 00            the 4-byte header alone, for any page
+//   READ CAPACITY(10)    25 ...                       GOOD: last block 0, 2048-byte blocks
+//   MODE SENSE(10)       5A xx PP xx xx xx xx LL LL 00  the 8-byte header alone
 // Each CDB may be longer than its group's length (ATAPI pads to 12 bytes); the rest is ignored.
 class EmulatedDrive {
 public:
@@ -41,13 +52,19 @@ public:
     static constexpr uint8_t AscInvalidField = 0x24;
     static constexpr uint8_t AscSequenceError = 0x2C;
 
+    static constexpr uint8_t OpTestUnitReady = 0x00;
+    static constexpr uint8_t OpRequestSense = 0x03;
     static constexpr uint8_t OpInquiry = 0x12;
+    static constexpr uint8_t OpModeSense6 = 0x1A;
+    static constexpr uint8_t OpReadCapacity10 = 0x25;
+    static constexpr uint8_t OpModeSense10 = 0x5A;
     static constexpr uint8_t OpWriteBuffer = 0x3B;
     static constexpr uint8_t OpReadBuffer = 0x3C;
 
     static constexpr uint32_t InquiryLength = 36;
     static constexpr uint32_t IdentityLength = 16;
     static constexpr uint32_t SenseLength = 18;
+    static constexpr uint32_t BlockLength = 2048;
     static constexpr uint32_t LogCapacity = 1024;
     static constexpr uint32_t MaxFaultRules = 8;
     static constexpr uint32_t AnyOffset = 0xFFFFFFFFu;
@@ -83,8 +100,9 @@ public:
 
     // What a fault rule matches. Kinds are decided after the CDB has been found valid, so a
     // rejected command never consumes a rule.
-    // Other stands for the commands the drive rejects; no rule ever meets one.
-    enum class Kind : uint8_t { Any, Inquiry, Identity, Dump, ReadBack, WriteChunk, Commit, Other };
+    // Other stands for the commands the drive rejects, Standard for the ones every drive answers
+    // (see the list above); no rule ever meets either.
+    enum class Kind : uint8_t { Any, Inquiry, Identity, Dump, ReadBack, WriteChunk, Commit, Other, Standard };
 
     enum class FaultAction : uint8_t {
         Fail,     // CHECK CONDITION with the rule's sense, nothing transferred, nothing changed
@@ -107,8 +125,9 @@ public:
     };
 
     // One received command. Fields come from the CDB as the 10-byte buffer commands lay them
-    // out; for INQUIRY length is the allocation length and control is byte 5; for other opcodes
-    // only opcode and control (last CDB byte) are filled in.
+    // out; for INQUIRY mode is byte 1 (EVPD), id the page code, length the allocation length and
+    // control byte 5; for REQUEST SENSE and the MODE SENSEs length is the allocation length; for
+    // other opcodes only opcode and control (last CDB byte) are filled in.
     struct LogEntry {
         uint8_t opcode;
         uint8_t mode;
@@ -208,6 +227,10 @@ private:
     Outcome Perform(const Request& request, const Cdb& cdb, Kind kind);
     void FillInquiry(uint8_t* out) const;
     void FillIdentity(uint8_t* out) const;
+    // The answer of a standard command into OUT (room for MaxStandardAnswer); returns its length.
+    uint32_t FillStandard(const uint8_t* cdb, uint8_t* out) const;
+    bool OffersPage(uint8_t page) const;
+    static constexpr uint32_t MaxStandardAnswer = 64;
     void Record(const Request& request, const Cdb& cdb, const Outcome& outcome);
 
     DriveConfig config_;

@@ -1,0 +1,160 @@
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "emulator/drive/EmulatedDrive.h"
+#include "emulator/iscsi/IscsiTargetSet.h"
+#include "emulator/iscsi/Pdu.h"
+#include "emulator/iscsi/PduReader.h"
+#include "emulator/iscsi/SessionParameters.h"
+
+namespace emulator {
+
+// One iSCSI connection, and with MaxConnections=1 its session: bytes from the initiator go in,
+// bytes for it come out. No sockets here; TargetServer moves the bytes.
+//
+// Login without authentication, then the full feature phase with error recovery level 0: SCSI
+// commands in CmdSN order within a window of CommandWindow (commands outside it are dropped,
+// ones ahead of a gap wait for it), write data as immediate data, unsolicited Data-Out and
+// Data-Out for one R2T at a time; read data as Data-In PDUs cut to the initiator's
+// MaxRecvDataSegmentLength, status in the last one or in a SCSI Response with sense and
+// residuals; NOP, task management, SendTargets, logout. A PDU that breaks the protocol gets a
+// Reject; one that makes the stream untrustworthy ends the connection.
+class IscsiConnection {
+public:
+    static constexpr uint32_t CommandWindow = 8;
+    static constexpr uint32_t MaxTasks = 16;
+    // The most data one command moves: the largest flash a drive can have.
+    static constexpr uint32_t MaxTransfer = 0x1000000;
+    static constexpr size_t MaxLoginText = 65536;
+
+    // Reject reasons.
+    static constexpr uint8_t RejectDataDigest = 0x02;
+    static constexpr uint8_t RejectSnack = 0x03;
+    static constexpr uint8_t RejectProtocolError = 0x04;
+    static constexpr uint8_t RejectNotSupported = 0x05;
+    static constexpr uint8_t RejectImmediate = 0x06;
+    static constexpr uint8_t RejectTaskInProgress = 0x07;
+    static constexpr uint8_t RejectInvalidField = 0x09;
+
+    // PORTAL is "HOST:PORT" of the local end, what SendTargets reports.
+    IscsiConnection(IscsiTargetSet& targets, uint32_t number, const std::string& portal);
+    ~IscsiConnection();
+    IscsiConnection(const IscsiConnection&) = delete;
+    IscsiConnection& operator=(const IscsiConnection&) = delete;
+
+    void Receive(const uint8_t* bytes, size_t length);
+    // What is to be sent; the caller takes bytes from the front.
+    std::vector<uint8_t>& Output() { return output_; }
+    // Nothing more is read; the connection ends once Output() is sent.
+    bool Closing() const { return phase_ == Phase::Closing; }
+    // The initiator went away (or the target shuts down): logged, tasks dropped.
+    void Dropped(const char* why);
+
+    // For other sessions' task management and for reinstatement.
+    void AbortTasks();
+    void ForceClose(const char* why);
+    bool InFullFeature() const { return phase_ == Phase::FullFeature; }
+    IscsiTargetSet::Target* Target() const { return target_; }
+    const std::string& InitiatorName() const { return initiatorName_; }
+    const uint8_t* Isid() const { return isid_; }
+    uint32_t Number() const { return number_; }
+
+    // For tests: the window as the initiator is told it.
+    uint32_t ExpCmdSn() const { return expCmdSn_; }
+    uint32_t MaxCmdSn() const;
+    const SessionParameters& Parameters() const { return params_; }
+
+private:
+    enum class Phase { Login, FullFeature, Closing };
+
+    struct Task {
+        uint32_t itt = 0;
+        bool counted = false;  // non-immediate: holds a place in the command window
+        uint8_t cdb[16] = {};
+        uint32_t cdbLength = 0;
+        bool lunZero = true;
+        bool read = false;
+        bool write = false;
+        uint32_t expected = 0;  // expected data transfer length
+        bool store = true;      // false: more than MaxTransfer, taken in and thrown away
+        std::vector<uint8_t> data;
+        uint32_t received = 0;
+        bool unsolicited = false;  // unsolicited Data-Out still to come
+        uint32_t unsolicitedEnd = 0;
+        bool r2tOpen = false;
+        uint32_t ttt = 0;
+        uint32_t r2tEnd = 0;
+        uint32_t r2tSn = 0;
+        uint32_t expectedDataSn = 0;
+    };
+
+    void Process(const Pdu& pdu);
+    void Login(const Pdu& pdu);
+    void LoginFail(const Pdu& request, uint8_t statusClass, uint8_t detail, const char* why);
+    bool LoginKeys(const std::vector<uint8_t>& text, uint8_t stage, std::vector<uint8_t>& answer,
+                   uint8_t& statusClass, uint8_t& detail, std::string& why);
+    void EnterFullFeature();
+
+    void Ordered(const Pdu& pdu);
+    void Execute(const Pdu& pdu);
+    void RunHeld();
+    bool InWindow(uint32_t cmdSn) const;
+
+    void NopOut(const Pdu& pdu);
+    void Command(const Pdu& pdu);
+    void DataOut(const Pdu& pdu);
+    void TaskManagement(const Pdu& pdu);
+    void Text(const Pdu& pdu);
+    void Logout(const Pdu& pdu);
+
+    Task* FindTask(uint32_t itt);
+    void RemoveTask(uint32_t itt);
+    void Advance(uint32_t itt);
+    void Complete(Task task);
+    void ReportLuns(const Task& task, std::vector<uint8_t>& data, EmulatedDrive::Result& result) const;
+    void Respond(const Task& task, const std::vector<uint8_t>& data, uint32_t available,
+                 const EmulatedDrive::Result& result, const uint8_t* sense);
+
+    void Reject(const Pdu& pdu, uint8_t reason, const char* why);
+    void Stamp(Pdu& pdu, bool advanceStatSn);
+    void Send(Pdu& pdu);
+
+    IscsiTargetSet& targets_;
+    uint32_t number_;
+    std::string portal_;
+    PduReader reader_;
+    std::vector<uint8_t> output_;
+    Phase phase_ = Phase::Login;
+    bool loggedOut_ = false;
+
+    // Login.
+    uint32_t loginPdus_ = 0;
+    uint8_t stage_ = 0;
+    bool mrdslDeclared_ = false;
+    bool namesChecked_ = false;
+    std::vector<uint8_t> loginText_;
+    std::string initiatorName_;
+    bool discovery_ = false;
+    bool sessionTypeSeen_ = false;
+    bool targetNameSeen_ = false;
+    std::string targetName_;
+    IscsiTargetSet::Target* target_ = nullptr;
+    uint8_t isid_[6] = {};
+    uint16_t tsih_ = 0;
+    uint16_t cid_ = 0;
+    SessionParameters params_;
+
+    // Full feature phase.
+    uint32_t statSn_ = 0;
+    uint32_t expCmdSn_ = 0;
+    std::vector<Pdu> held_;
+    std::vector<Task> tasks_;
+    uint32_t nextTtt_ = 1;
+};
+
+}  // namespace emulator

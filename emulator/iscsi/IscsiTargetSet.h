@@ -1,0 +1,60 @@
+#pragma once
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/drive/EmulatedDriveFile.h"
+#include "emulator/iscsi/EventLog.h"
+#include "emulator/iscsi/TargetConfig.h"
+
+namespace emulator {
+
+class IscsiConnection;
+
+// Everything the connections of one iscsi-target share: the targets with their drives, the
+// event log, and the list of live connections, through which task management and session
+// reinstatement reach other sessions. Single-threaded: the connections run one at a time.
+class IscsiTargetSet {
+public:
+    struct Target {
+        std::string Name;
+        std::unique_ptr<EmulatedDriveFile> Drive;
+        std::string LogPath;
+    };
+
+    IscsiTargetSet() = default;
+    IscsiTargetSet(const IscsiTargetSet&) = delete;
+    IscsiTargetSet& operator=(const IscsiTargetSet&) = delete;
+
+    // A drive of the configuration: its flash file loaded when it exists (it must hold the
+    // drive's flash size), else created erased; its faults set; its log emptied. False with
+    // PROBLEM.
+    bool Add(const TargetConfig::Drive& drive, std::string& problem);
+    // A drive in memory only, for tests.
+    Target& AddInMemory(const std::string& name, const DriveConfig& config);
+
+    Target* Find(const std::string& name);
+    const std::vector<std::unique_ptr<Target>>& Targets() const { return targets_; }
+    EventLog& Log() { return log_; }
+
+    uint16_t NewTsih();
+    void Attach(IscsiConnection* connection);
+    void Detach(IscsiConnection* connection);
+    const std::vector<IscsiConnection*>& Connections() const { return connections_; }
+
+    // After each command of a drive: its log file rewritten.
+    void CommandDone(Target& target);
+    // At the end: every flash file and log written. False when one could not be.
+    bool SaveAll();
+
+private:
+    std::vector<std::unique_ptr<Target>> targets_;
+    std::vector<IscsiConnection*> connections_;
+    EventLog log_;
+    uint16_t lastTsih_ = 0;
+};
+
+}  // namespace emulator

@@ -1,0 +1,111 @@
+#include "emulator/iscsi/TargetConfig.h"
+
+#include <stdio.h>
+
+namespace emulator {
+
+bool TargetConfig::ValidName(const std::string& name) {
+    if (name.size() < 5 || name.size() > MaxNameLength) return false;
+    const std::string prefix = name.substr(0, 4);
+    if (prefix != "iqn." && prefix != "eui." && prefix != "naa.") return false;
+    for (char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool TargetConfig::Fail(size_t line, const std::string& reason) {
+    error_ = line == 0 ? reason : "line " + std::to_string(line) + ": " + reason;
+    return false;
+}
+
+bool TargetConfig::Parse(const std::string& text) {
+    Drives.clear();
+    haveTarget_ = false;
+    error_.clear();
+    size_t line = 0;
+    std::string problem;
+    const auto handle = [this](size_t number, const std::string& statement, const ConfigText::Words& words) {
+        return Statement(number, statement, words);
+    };
+    if (!ConfigText::ForEachStatement(text, handle, line, problem)) {
+        if (!problem.empty()) Fail(line, problem);
+        Drives.clear();
+        return false;
+    }
+    if (Drives.empty()) return Fail(0, "no drive configured");
+    return true;
+}
+
+bool TargetConfig::Load(const std::string& path) {
+    std::string text;
+    std::string problem;
+    if (!ConfigText::ReadFile(path, text, problem)) return Fail(0, problem);
+    return Parse(text);
+}
+
+bool TargetConfig::Statement(size_t line, const std::string& statement, const ConfigText::Words& words) {
+    if (statement == "target") {
+        if (haveTarget_) return Fail(line, "a second target statement");
+        haveTarget_ = true;
+        for (const auto& word : words) {
+            if (word.first == "listen") {
+                const size_t colon = word.second.rfind(':');
+                uint32_t port = 0;
+                if (colon == std::string::npos || colon == 0 ||
+                    !ConfigText::ParseNumber(word.second.substr(colon + 1), 65535, port)) {
+                    return Fail(line, ConfigText::BadValue(word));
+                }
+                ListenHost = word.second.substr(0, colon);
+                if (ListenHost.size() > 2 && ListenHost.front() == '[' && ListenHost.back() == ']') {
+                    ListenHost = ListenHost.substr(1, ListenHost.size() - 2);
+                }
+                ListenPort = static_cast<uint16_t>(port);
+            } else if (word.first == "log") {
+                if (word.second.empty()) return Fail(line, ConfigText::BadValue(word));
+                LogPath = word.second;
+            } else {
+                return Fail(line, "unknown key " + word.first);
+            }
+        }
+        return true;
+    }
+    if (statement != "drive") return Fail(line, "unknown statement " + statement);
+
+    // No base directory: relative paths stay relative to the working directory.
+    ConfigText::DriveReader reader("");
+    std::string iqn;
+    std::string problem;
+    for (const auto& word : words) {
+        if (word.first == "iqn") {
+            if (!ValidName(word.second)) return Fail(line, ConfigText::BadValue(word));
+            iqn = word.second;
+            continue;
+        }
+        switch (reader.Key(word.first, word.second, problem)) {
+        case ConfigText::DriveReader::Result::Taken:
+            break;
+        case ConfigText::DriveReader::Result::Bad:
+            return Fail(line, problem);
+        case ConfigText::DriveReader::Result::Unknown:
+            return Fail(line, "unknown key " + word.first);
+        }
+    }
+    if (iqn.empty()) return Fail(line, "drive needs iqn=");
+    for (const Drive& other : Drives) {
+        if (other.Iqn == iqn) return Fail(line, "two drives named " + iqn);
+    }
+    Drive drive;
+    static_cast<DriveSettings&>(drive) = reader.Finish();
+    drive.Iqn = iqn;
+    if (!drive.Config.HasSerial()) {
+        char serial[24];
+        snprintf(serial, sizeof serial, "EMU%013zu", Drives.size() + 1);
+        drive.Config.SetSerial(serial);
+    }
+    Drives.push_back(drive);
+    return true;
+}
+
+}  // namespace emulator

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "emulator/drive/ConfigText.h"
+
+namespace emulator {
+
+// What iscsi-target serves, read with ConfigText. Statements:
+//
+//   target listen=HOST:PORT log=PATH   the address to listen on (default 127.0.0.1:3260; port 0
+//                                      takes a free one) and the event log; at most once
+//   drive iqn=NAME KEY=VALUE...        one emulated drive, LUN 0 of the target NAME, with the
+//                                      drive keys of ConfigText; served in file order
+//
+// NAME is an iSCSI name (iqn., eui. or naa.; lower case, at most 223 characters). Relative
+// paths are relative to the working directory, so that a run's files land where it is started.
+// A drive without serial= gets one from its place in the file.
+class TargetConfig {
+public:
+    static constexpr size_t MaxNameLength = 223;
+
+    struct Drive : DriveSettings {
+        std::string Iqn;
+    };
+
+    std::string ListenHost = "127.0.0.1";
+    uint16_t ListenPort = 3260;
+    std::string LogPath;
+    std::vector<Drive> Drives;
+
+    bool Parse(const std::string& text);
+    bool Load(const std::string& path);
+    // "line N: reason", or the reason alone for the file as a whole.
+    const std::string& Error() const { return error_; }
+
+    static bool ValidName(const std::string& name);
+
+private:
+    bool Statement(size_t line, const std::string& statement, const ConfigText::Words& words);
+    bool Fail(size_t line, const std::string& reason);
+
+    bool haveTarget_ = false;
+    std::string error_;
+};
+
+}  // namespace emulator

@@ -472,3 +472,91 @@ TEST_F(DriveTest, LogKeepsTheFirstEntriesAndCountsTheRest) {
 }
 
 }  // namespace
+
+namespace {
+
+// --- what every drive is asked -----------------------------------------------------------
+
+TEST_F(DriveTest, AnswersTheStandardCommandsOfAnyDrive) {
+    config.SetSerial("SN42");
+    Reattach();
+    struct Case { const char* name; Bytes cdb; Dir dir; uint32_t host; Bytes answer; };
+    const Bytes serial = {'S', 'N', '4', '2', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    Bytes page80 = {0x05, 0x80, 0x00, 0x10};
+    page80.insert(page80.end(), serial.begin(), serial.end());
+    Bytes page83 = {0x05, 0x83, 0x00, 0x2C, 0x02, 0x01, 0x00, 0x28,
+                    'E', 'M', 'U', 'L', 'A', 'T', 'E', 'D',
+                    'D', 'V', 'D', '-', 'R', 'W', ' ', 'F', 'L', 'A', 'S', 'H', ' ', ' ', ' ', ' '};
+    page83.insert(page83.end(), serial.begin(), serial.end());
+    const Case cases[] = {
+        {"test unit ready", {0x00, 0, 0, 0, 0, 0}, Dir::None, 0, {}},
+        {"read capacity", {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, Dir::In, 8, {0, 0, 0, 0, 0x00, 0x00, 0x08, 0x00}},
+        {"request sense", {0x03, 0, 0, 0, 0xFC, 0}, Dir::In, 252,
+         {0x70, 0, 0, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"request sense cut to 8", {0x03, 0, 0, 0, 8, 0}, Dir::In, 64, {0x70, 0, 0, 0, 0, 0, 0, 0x0A}},
+        {"mode sense(6) all pages", {0x1A, 0x00, 0x3F, 0, 0xFF, 0}, Dir::In, 255, {0x03, 0, 0, 0}},
+        {"mode sense(6) page 2A", {0x1A, 0x08, 0x2A, 0, 0x80, 0}, Dir::In, 128, {0x03, 0, 0, 0}},
+        {"mode sense(10)", {0x5A, 0x00, 0x3F, 0, 0, 0, 0, 0x01, 0x00, 0}, Dir::In, 256, {0, 0x06, 0, 0, 0, 0, 0, 0}},
+        {"VPD 00", {0x12, 0x01, 0x00, 0x00, 0xFF, 0x00}, Dir::In, 255, {0x05, 0x00, 0x00, 0x03, 0x00, 0x80, 0x83}},
+        {"VPD 00 header only", {0x12, 0x01, 0x00, 0x00, 0x04, 0x00}, Dir::In, 255, {0x05, 0x00, 0x00, 0x03}},
+        {"VPD 80", {0x12, 0x01, 0x80, 0x00, 0xFF, 0x00}, Dir::In, 255, page80},
+        {"VPD 83", {0x12, 0x01, 0x83, 0x00, 0xFF, 0x00}, Dir::In, 255, page83},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto r = Run({c.cdb, c.dir, c.host});
+        EXPECT_EQ(r.status, 0);
+        ASSERT_EQ(r.transferred, c.answer.size());
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + c.answer.size()), c.answer);
+    }
+    EXPECT_EQ(drive.CommandCount(), sizeof cases / sizeof cases[0]);
+}
+
+TEST_F(DriveTest, WithoutASerialNumberThePageIsNotOffered) {
+    Bytes data(64);
+    auto r = Send({0x12, 0x01, 0x00, 0x00, 0x40, 0x00}, Dir::In, data);
+    ASSERT_EQ(r.transferred, 6u);
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + 6), (Bytes{0x05, 0x00, 0x00, 0x02, 0x00, 0x83}));
+    r = Send({0x12, 0x01, 0x83, 0x00, 0x40, 0x00}, Dir::In, data);
+    EXPECT_EQ(r.transferred, 4u + 4u + 24u) << "vendor and product only";
+    EXPECT_EQ(data[7], 24);
+}
+
+TEST_F(DriveTest, StandardCommandsRejectedOrLoggedLikeAnyOther) {
+    struct Case { const char* name; Bytes cdb; Dir dir; uint32_t host; uint8_t asc; };
+    const Case cases[] = {
+        {"VPD page E1", {0x12, 0x01, 0xE1, 0x00, 0x40, 0x00}, Dir::In, 64, 0x24},
+        {"VPD 80 without EVPD", {0x12, 0x00, 0x80, 0x00, 0x40, 0x00}, Dir::In, 64, 0x24},
+        {"get configuration", {0x46, 0x02, 0, 0, 0, 0, 0, 0, 0x10, 0}, Dir::In, 16, 0x20},
+        {"read toc", {0x43, 0x02, 0, 0, 0, 0, 0, 0, 0x0C, 0}, Dir::In, 12, 0x20},
+        {"prevent allow medium removal", {0x1E, 0, 0, 0, 0, 0}, Dir::None, 0, 0x20},
+        {"mode sense(10) in 6 bytes", {0x5A, 0, 0x3F, 0, 0, 0}, Dir::In, 8, 0x24},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto r = Run({c.cdb, c.dir, c.host});
+        ExpectCheck(r, sense, 0x05, c.asc);
+    }
+    // The marker shows in the log with its page, which is what a test cuts the log at.
+    const EmulatedDrive::LogEntry* marker = drive.LogAt(0);
+    ASSERT_NE(marker, nullptr);
+    EXPECT_EQ(marker->opcode, 0x12);
+    EXPECT_EQ(marker->mode, 1);
+    EXPECT_EQ(marker->bufferId, 0xE1);
+    EXPECT_EQ(marker->length, 0x40u);
+}
+
+TEST_F(DriveTest, FaultRulesNeverMeetTheStandardCommands) {
+    ASSERT_TRUE(drive.FailCommand(Kind::Any, EmulatedDrive::AnyOffset, 1));
+    Bytes data(64);
+    EXPECT_EQ(Send({0x00, 0, 0, 0, 0, 0}, Dir::None, nullptr, 0).status, 0);
+    EXPECT_EQ(Send({0x12, 0x01, 0x00, 0x00, 0x40, 0x00}, Dir::In, data).status, 0);
+    EXPECT_EQ(Send({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, Dir::In, data).status, 0);
+    EXPECT_EQ(Send(InquiryCdb, Dir::In, data).status, 2) << "the rule is still there for the family's commands";
+    // Yet a drive that is gone is gone for everything.
+    drive.SetGone(true);
+    const auto r = Send({0x00, 0, 0, 0, 0, 0}, Dir::None, nullptr, 0);
+    ExpectCheck(r, sense, 0x02, 0x04);
+}
+
+}  // namespace

@@ -1,0 +1,615 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "emulator/iscsi/IscsiConnection.h"
+#include "emulator/iscsi/IscsiTargetSet.h"
+#include "emulator/iscsi/Pdu.h"
+#include "emulator/iscsi/PduReader.h"
+#include "emulator/iscsi/TextKeys.h"
+
+using emulator::DriveConfig;
+using emulator::IscsiConnection;
+using emulator::IscsiTargetSet;
+using emulator::Pdu;
+using emulator::PduReader;
+using emulator::TextKeys;
+using Bytes = std::vector<uint8_t>;
+using Keys = std::vector<std::pair<std::string, std::string>>;
+
+namespace {
+
+const char* const Drive0 = "iqn.2025-01.test.flashupgrade:drive0";
+const char* const Drive1 = "iqn.2025-01.test.flashupgrade:drive1";
+
+// Login flags: transit, stages.
+constexpr uint8_t Transit = 0x80;
+constexpr uint8_t Continue = 0x40;
+uint8_t Stages(uint8_t csg, uint8_t nsg) { return static_cast<uint8_t>((csg << 2) | nsg); }
+
+// A scripted initiator on one connection.
+class Initiator {
+public:
+    Initiator(IscsiTargetSet& targets, uint32_t number = 1, uint8_t isidLast = 1)
+        : connection(targets, number, "127.0.0.1:3260"), isidLast_(isidLast) {}
+
+    IscsiConnection connection;
+    uint32_t cmdSn = 1;
+    uint32_t itt = 0x100;
+    bool headerDigest = false;
+    bool dataDigest = false;
+
+    std::vector<Pdu> Send(Pdu pdu) {
+        Bytes wire;
+        pdu.Encode(headerDigest, dataDigest, wire);
+        return SendBytes(wire);
+    }
+    std::vector<Pdu> SendBytes(const Bytes& wire) {
+        connection.Receive(wire.data(), wire.size());
+        return Collect();
+    }
+    std::vector<Pdu> Collect() {
+        std::vector<Pdu> got;
+        Bytes& out = connection.Output();
+        reader_.Feed(out.data(), out.size());
+        out.clear();
+        Pdu pdu;
+        while (reader_.Next(pdu) == PduReader::Result::Complete) got.push_back(pdu);
+        return got;
+    }
+
+    Pdu LoginPdu(uint8_t flags, const Keys& keys) {
+        Pdu p = Pdu::Make(0x40 | Pdu::LoginRequest, flags);
+        const uint8_t isid[6] = {0x80, 0x12, 0x34, 0x56, 0x00, isidLast_};
+        memcpy(p.header + 8, isid, 6);
+        p.Put32(16, itt);
+        p.Put32(24, cmdSn);
+        for (const auto& k : keys) TextKeys::Append(p.data, k.first, k.second);
+        return p;
+    }
+
+    // One operational stage straight to the full feature phase; the reader follows the digests.
+    Pdu Login(const char* target, const Keys& offers = {}) {
+        Keys keys = {{"InitiatorName", "iqn.2025-01.test:initiator"}, {"SessionType", target ? "Normal" : "Discovery"}};
+        if (target != nullptr) keys.push_back({"TargetName", target});
+        keys.insert(keys.end(), offers.begin(), offers.end());
+        const std::vector<Pdu> r = Send(LoginPdu(Transit | Stages(1, 3), keys));
+        EXPECT_EQ(r.size(), 1u);
+        if (r.empty()) return Pdu();
+        headerDigest = connection.Parameters().headerDigest;
+        dataDigest = connection.Parameters().dataDigest;
+        reader_.SetDigests(headerDigest, dataDigest);
+        reader_.SetMaxDataSegment(1u << 24);
+        return r[0];
+    }
+
+    Pdu Command(uint8_t flags, const Bytes& cdb, uint32_t expected, const Bytes& immediate = {}) {
+        Pdu p = Pdu::Make(Pdu::ScsiCommand, flags);
+        p.Put32(16, ++itt);
+        p.Put32(20, expected);
+        p.Put32(24, cmdSn++);
+        memcpy(p.header + 32, cdb.data(), cdb.size());
+        p.data = immediate;
+        return p;
+    }
+
+    Pdu DataOut(uint32_t ttt, uint32_t dataSn, uint32_t offset, const Bytes& data, bool final) {
+        Pdu p = Pdu::Make(Pdu::DataOut, final ? 0x80 : 0x00);
+        p.Put32(16, itt);
+        p.Put32(20, ttt);
+        p.Put32(36, dataSn);
+        p.Put32(40, offset);
+        p.data = data;
+        return p;
+    }
+
+private:
+    PduReader reader_;
+    uint8_t isidLast_;
+};
+
+std::string KeyText(const Bytes& data) {
+    std::string s;
+    for (uint8_t b : data) s += b == 0 ? '|' : static_cast<char>(b);
+    return s;
+}
+
+class SessionTest : public ::testing::Test {
+protected:
+    SessionTest() {
+        DriveConfig c;
+        c.SetSerial("SERIAL0");
+        targets.AddInMemory(Drive0, c);
+        c.SetVendor("OTHERMKR");
+        targets.AddInMemory(Drive1, c);
+        for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint8_t>(i * 7 + 3);
+    }
+    emulator::EmulatedDriveFile& DriveOf(size_t i) { return *targets.Targets()[i]->Drive; }
+
+    IscsiTargetSet targets;
+    Bytes chunk = Bytes(0x4000);
+};
+
+const Bytes WriteChunkCdb = {0x3B, 0x07, 0x01, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x00};
+const Bytes ReadBackCdb = {0x3C, 0x02, 0x01, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x00};
+const Bytes TurCdb = {0x00, 0, 0, 0, 0, 0};
+
+// --- login ---------------------------------------------------------------------------------
+
+TEST_F(SessionTest, LoginStagesAndTheirFailures) {
+    const Keys names = {{"InitiatorName", "iqn.2025-01.test:i"}, {"TargetName", Drive0}};
+    const Keys noInitiator = {{"TargetName", Drive0}};
+    struct Step { int flags; Keys keys; uint8_t versionMin; uint16_t tsih; };
+    struct Case { const char* name; std::vector<Step> steps; uint8_t statusClass, detail; bool fullFeature; };
+    const Case cases[] = {
+        {"operational only", {{Transit | Stages(1, 3), names, 0, 0}}, 0, 0, true},
+        {"security, operational", {{Transit | Stages(0, 1), {names[0], names[1], {"AuthMethod", "CHAP,None"}}, 0, 0},
+                                   {Transit | Stages(1, 3), {}, 0, 0}}, 0, 0, true},
+        {"security to full feature", {{Transit | Stages(0, 3), {names[0], names[1], {"AuthMethod", "None"}}, 0, 0}}, 0, 0, true},
+        {"two PDUs in one stage", {{Stages(1, 0), names, 0, 0}, {Transit | Stages(1, 3), {}, 0, 0}}, 0, 0, true},
+        {"continued text", {{Continue | Stages(1, 0), {names[0]}, 0, 0}, {Transit | Stages(1, 3), {names[1]}, 0, 0}}, 0, 0, true},
+        {"discovery", {{Transit | Stages(1, 3), {names[0], {"SessionType", "Discovery"}}, 0, 0}}, 0, 0, true},
+        {"CHAP only", {{Transit | Stages(0, 1), {names[0], names[1], {"AuthMethod", "CHAP"}}, 0, 0}}, 2, 1, false},
+        {"unknown target", {{Transit | Stages(1, 3), {names[0], {"TargetName", "iqn.2025-01.test:none"}}, 0, 0}}, 2, 3, false},
+        {"no initiator name", {{Transit | Stages(1, 3), noInitiator, 0, 0}}, 2, 7, false},
+        {"normal without target", {{Transit | Stages(1, 3), {names[0]}, 0, 0}}, 2, 7, false},
+        {"version 1 at least", {{Transit | Stages(1, 3), names, 1, 0}}, 2, 5, false},
+        {"existing session's TSIH", {{Transit | Stages(1, 3), names, 0, 7}}, 2, 0x0A, false},
+        {"back to security", {{Transit | Stages(0, 1), names, 0, 0}, {Transit | Stages(0, 1), {}, 0, 0}}, 2, 0, false},
+        {"to stage 2", {{Transit | Stages(1, 2), names, 0, 0}}, 2, 0, false},
+        {"transit backwards", {{Transit | Stages(1, 0), names, 0, 0}}, 2, 0, false},
+        {"transit and continue", {{Transit | Continue | Stages(1, 3), names, 0, 0}}, 2, 0, false},
+        {"bad session type", {{Transit | Stages(1, 3), {names[0], names[1], {"SessionType", "Other"}}, 0, 0}}, 2, 0, false},
+        {"bad MaxBurstLength", {{Transit | Stages(1, 3), {names[0], names[1], {"MaxBurstLength", "x"}}, 0, 0}}, 2, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Initiator in(targets);
+        Pdu last;
+        for (const Step& s : c.steps) {
+            Pdu p = in.LoginPdu(static_cast<uint8_t>(s.flags), s.keys);
+            p.header[3] = s.versionMin;
+            p.Put16(14, s.tsih);
+            const std::vector<Pdu> r = in.Send(p);
+            ASSERT_EQ(r.size(), 1u);
+            last = r[0];
+            EXPECT_EQ(last.Opcode(), Pdu::LoginResponse);
+        }
+        EXPECT_EQ(last.header[36], c.statusClass);
+        EXPECT_EQ(last.header[37], c.detail);
+        EXPECT_EQ(in.connection.InFullFeature(), c.fullFeature);
+        EXPECT_EQ(in.connection.Closing(), !c.fullFeature);
+        if (c.fullFeature) {
+            EXPECT_EQ(last.Flags() & 0x83, 0x83) << "transit to the full feature phase";
+            EXPECT_NE(last.Get16(14), 0) << "TSIH assigned";
+        }
+    }
+}
+
+TEST_F(SessionTest, AnswersTheOffersOfQemu) {
+    Initiator in(targets);
+    const Pdu r = in.Login(Drive0, {{"HeaderDigest", "None,CRC32C"}, {"DataDigest", "None"},
+                                    {"InitialR2T", "No"}, {"ImmediateData", "Yes"},
+                                    {"MaxBurstLength", "262144"}, {"FirstBurstLength", "262144"},
+                                    {"MaxRecvDataSegmentLength", "262144"}, {"MaxOutstandingR2T", "1"},
+                                    {"ErrorRecoveryLevel", "0"}, {"MaxConnections", "1"},
+                                    {"DataPDUInOrder", "Yes"}, {"DataSequenceInOrder", "Yes"},
+                                    {"X-test.Unknown", "1"}});
+    EXPECT_EQ(KeyText(r.data),
+              "HeaderDigest=None|DataDigest=None|InitialR2T=No|ImmediateData=Yes|MaxBurstLength=262144|"
+              "FirstBurstLength=65536|MaxOutstandingR2T=1|ErrorRecoveryLevel=0|MaxConnections=1|"
+              "DataPDUInOrder=Yes|DataSequenceInOrder=Yes|X-test.Unknown=NotUnderstood|"
+              "MaxRecvDataSegmentLength=8192|TargetPortalGroupTag=1|");
+    EXPECT_EQ(r.Get32(28), 1u) << "ExpCmdSN is the login's CmdSN";
+    EXPECT_EQ(r.Get32(32), 8u) << "MaxCmdSN: a window of eight";
+}
+
+TEST_F(SessionTest, APduBeforeTheLoginEndsTheConnection) {
+    Initiator in(targets);
+    EXPECT_TRUE(in.Send(in.Command(0x80, TurCdb, 0)).empty());
+    EXPECT_TRUE(in.connection.Closing());
+}
+
+TEST_F(SessionTest, DiscoveryListsEveryTarget) {
+    Initiator in(targets);
+    in.Login(nullptr);
+    Pdu text = Pdu::Make(Pdu::TextRequest, 0x80);
+    text.Put32(16, 0x55);
+    text.Put32(20, Pdu::NoTag);
+    text.Put32(24, in.cmdSn++);
+    TextKeys::Append(text.data, "SendTargets", "All");
+    const std::vector<Pdu> r = in.Send(text);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].Opcode(), Pdu::TextResponse);
+    EXPECT_EQ(KeyText(r[0].data), std::string("TargetName=") + Drive0 + "|TargetAddress=127.0.0.1:3260,1|TargetName=" +
+                                      Drive1 + "|TargetAddress=127.0.0.1:3260,1|");
+    // A discovery session carries no SCSI commands.
+    const std::vector<Pdu> rejected = in.Send(in.Command(0x80, TurCdb, 0));
+    ASSERT_EQ(rejected.size(), 1u);
+    EXPECT_EQ(rejected[0].Opcode(), Pdu::Reject);
+}
+
+// --- reads, residuals --------------------------------------------------------------------
+
+TEST_F(SessionTest, DataInIsCutToTheInitiatorsSegmentLimitAndBursts) {
+    struct Case { const char* burst; size_t pdus; std::vector<size_t> finals; };
+    const Case cases[] = {
+        {"262144", 8, {7}},
+        {"1024", 8, {1, 3, 5, 7}},
+    };
+    DriveOf(0).FillPattern(chunk.data(), chunk.size());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.burst);
+        Initiator in(targets);
+        in.Login(Drive0, {{"MaxRecvDataSegmentLength", "512"}, {"MaxBurstLength", c.burst}});
+        const Bytes dump = {0x3C, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x01};
+        const std::vector<Pdu> r = in.Send(in.Command(0xC0, dump, 0x1000));
+        ASSERT_EQ(r.size(), c.pdus);
+        Bytes got;
+        for (size_t i = 0; i < r.size(); ++i) {
+            EXPECT_EQ(r[i].Opcode(), Pdu::DataIn);
+            EXPECT_EQ(r[i].data.size(), 512u);
+            EXPECT_EQ(r[i].Get32(36), i) << "DataSN";
+            EXPECT_EQ(r[i].Get32(40), i * 512) << "buffer offset";
+            const bool final = std::find(c.finals.begin(), c.finals.end(), i) != c.finals.end();
+            EXPECT_EQ((r[i].Flags() & 0x80) != 0, final) << i;
+            got.insert(got.end(), r[i].data.begin(), r[i].data.end());
+        }
+        EXPECT_EQ(r.back().Flags(), 0x81) << "status in the last Data-In, no residual";
+        EXPECT_EQ(r.back().header[3], 0x00);
+        EXPECT_EQ(got, Bytes(chunk.begin(), chunk.begin() + 0x1000));
+    }
+}
+
+TEST_F(SessionTest, ResidualsAndSenseInTheResponse) {
+    struct Case {
+        const char* name;
+        Bytes cdb;
+        uint8_t flags;
+        uint32_t expected;
+        Bytes lun;
+        uint8_t lastOpcode, lastFlags, status;
+        uint32_t residual, dataBytes;
+        Bytes sense;  // sense length word and key, ASC as sent in a SCSI Response
+    };
+    const Case cases[] = {
+        {"inquiry short of the buffer", {0x12, 0, 0, 0, 36, 0}, 0xC0, 64, {}, Pdu::DataIn, 0x83, 0, 28, 36, {}},
+        {"inquiry beyond the buffer", {0x12, 0, 0, 0, 0xFF, 0}, 0xC0, 16, {}, Pdu::DataIn, 0x85, 0, 20, 16, {}},
+        {"request sense", {0x03, 0, 0, 0, 18, 0}, 0xC0, 64, {}, Pdu::DataIn, 0x83, 0, 46, 18, {}},
+        {"test unit ready", TurCdb, 0x80, 0, {}, Pdu::ScsiResponse, 0x80, 0, 0, 0, {}},
+        {"unknown opcode", {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 0xC0, 2048, {}, Pdu::ScsiResponse, 0x82, 2, 2048, 0,
+         {0x00, 0x12, 0x70, 0x00, 0x05}},
+        {"LUN 1", TurCdb, 0x80, 0, {0x00, 0x01}, Pdu::ScsiResponse, 0x80, 2, 0, 0, {0x00, 0x12, 0x70, 0x00, 0x05}},
+        {"report luns", {0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0}, 0xC0, 16, {}, Pdu::DataIn, 0x81, 0, 0, 16, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Initiator in(targets);
+        in.Login(Drive0);
+        Pdu cmd = in.Command(c.flags, c.cdb, c.expected);
+        std::copy(c.lun.begin(), c.lun.end(), cmd.header + 8);
+        const std::vector<Pdu> r = in.Send(cmd);
+        ASSERT_FALSE(r.empty());
+        const Pdu& last = r.back();
+        EXPECT_EQ(last.Opcode(), c.lastOpcode);
+        EXPECT_EQ(last.Flags(), c.lastFlags);
+        EXPECT_EQ(last.header[3], c.status);
+        EXPECT_EQ(last.Get32(44), c.residual);
+        size_t data = 0;
+        for (const Pdu& p : r) {
+            if (p.Opcode() == Pdu::DataIn) data += p.data.size();
+        }
+        EXPECT_EQ(data, c.dataBytes);
+        if (!c.sense.empty()) {
+            ASSERT_GE(last.data.size(), 14u);
+            EXPECT_EQ(Bytes(last.data.begin(), last.data.begin() + 5), c.sense);
+        }
+    }
+}
+
+// --- writes --------------------------------------------------------------------------------
+
+TEST_F(SessionTest, WriteDataArrivesByEveryRoute) {
+    struct Case {
+        const char* name;
+        Keys offers;
+        uint32_t immediate;    // bytes sent with the command
+        uint32_t unsolicited;  // bytes sent as unsolicited Data-Out
+        std::vector<std::pair<uint32_t, uint32_t>> r2ts;  // offset, length asked for
+    };
+    const Case cases[] = {
+        {"immediate, then one R2T", {{"InitialR2T", "Yes"}, {"ImmediateData", "Yes"}}, 8192, 0, {{8192, 8192}}},
+        {"immediate and unsolicited", {{"InitialR2T", "No"}, {"ImmediateData", "Yes"}}, 8192, 8192, {}},
+        {"unsolicited up to the first burst", {{"InitialR2T", "No"}, {"ImmediateData", "No"}, {"FirstBurstLength", "4096"}},
+         0, 4096, {{4096, 12288}}},
+        {"R2T only", {{"InitialR2T", "Yes"}, {"ImmediateData", "No"}}, 0, 0, {{0, 16384}}},
+        {"bursts of 4 KiB", {{"InitialR2T", "Yes"}, {"ImmediateData", "No"}, {"MaxBurstLength", "4096"}}, 0, 0,
+         {{0, 4096}, {4096, 4096}, {8192, 4096}, {12288, 4096}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Initiator in(targets);
+        in.Login(Drive0, c.offers);
+        std::vector<Pdu> r = in.Send(in.Command(0xA0 & ~(c.unsolicited != 0 ? 0x80 : 0), WriteChunkCdb, 0x4000,
+                                                Bytes(chunk.begin(), chunk.begin() + c.immediate)));
+        uint32_t sent = c.immediate;
+        for (uint32_t u = 0; u < c.unsolicited; u += 8192) {
+            const uint32_t n = std::min<uint32_t>(8192, c.unsolicited - u);
+            const bool final = u + n == c.unsolicited;
+            auto more = in.Send(in.DataOut(Pdu::NoTag, u / 8192, sent, Bytes(chunk.begin() + sent, chunk.begin() + sent + n), final));
+            r.insert(r.end(), more.begin(), more.end());
+            sent += n;
+        }
+        size_t asked = 0;
+        while (!r.empty() && r[0].Opcode() == Pdu::ReadyToTransfer) {
+            const Pdu r2t = r[0];
+            ASSERT_LT(asked, c.r2ts.size());
+            EXPECT_EQ(r2t.Get32(36), asked) << "R2TSN";
+            EXPECT_EQ(r2t.Get32(40), c.r2ts[asked].first);
+            EXPECT_EQ(r2t.Get32(44), c.r2ts[asked].second);
+            ++asked;
+            r.erase(r.begin());
+            const uint32_t offset = r2t.Get32(40), length = r2t.Get32(44);
+            for (uint32_t done = 0, sn = 0; done < length; ++sn) {
+                const uint32_t n = std::min<uint32_t>(8192, length - done);
+                auto more = in.Send(in.DataOut(r2t.Get32(20), sn, offset + done,
+                                               Bytes(chunk.begin() + offset + done, chunk.begin() + offset + done + n),
+                                               done + n == length));
+                r.insert(r.end(), more.begin(), more.end());
+                done += n;
+            }
+        }
+        EXPECT_EQ(asked, c.r2ts.size());
+        ASSERT_EQ(r.size(), 1u);
+        EXPECT_EQ(r[0].Opcode(), Pdu::ScsiResponse);
+        EXPECT_EQ(r[0].header[3], 0x00);
+        EXPECT_EQ(r[0].Flags(), 0x80) << "no residual";
+        EXPECT_EQ(Bytes(DriveOf(0).Drive().Staging() + 0x14000, DriveOf(0).Drive().Staging() + 0x18000), chunk);
+
+        const std::vector<Pdu> back = in.Send(in.Command(0xC0, ReadBackCdb, 0x4000));
+        Bytes got;
+        for (const Pdu& p : back) got.insert(got.end(), p.data.begin(), p.data.end());
+        EXPECT_EQ(got, chunk);
+        DriveOf(0).Drive().ResetStaging();
+    }
+}
+
+TEST_F(SessionTest, AConnectionDroppedHalfwayLeavesTheDriveAsItWas) {
+    const Bytes flashBefore = DriveOf(0).FlashImage();
+    {
+        Initiator in(targets);
+        in.Login(Drive0, {{"InitialR2T", "Yes"}});
+        const std::vector<Pdu> r = in.Send(in.Command(0xA0, WriteChunkCdb, 0x4000, Bytes(chunk.begin(), chunk.begin() + 8192)));
+        ASSERT_EQ(r.size(), 1u);
+        EXPECT_EQ(r[0].Opcode(), Pdu::ReadyToTransfer);
+        in.connection.Dropped("test");
+    }
+    EXPECT_EQ(DriveOf(0).Drive().CommandCount(), 0u) << "the drive never saw the half command";
+    EXPECT_FALSE(DriveOf(0).Drive().ReceivedSinceCommit());
+    Initiator again(targets, 2);
+    again.Login(Drive0);
+    const std::vector<Pdu> r = again.Send(again.Command(0x80, {0x3B, 0x04, 0, 0, 0, 0, 0, 0, 0, 0}, 0));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].header[3], 0x02) << "commit without a chunk received";
+    EXPECT_EQ(DriveOf(0).FlashImage(), flashBefore);
+}
+
+// --- ordering ------------------------------------------------------------------------------
+
+TEST_F(SessionTest, CommandsOutsideTheWindowAreDroppedAndGapsWait) {
+    struct Send { int32_t cmdSnFromExp; bool immediate; };
+    struct Case { const char* name; std::vector<Send> sends; std::vector<size_t> answeredInOrder; uint32_t expAfter; };
+    // ExpCmdSN is 1 after the login, MaxCmdSN 8.
+    const Case cases[] = {
+        {"in order", {{0, false}, {1, false}}, {0, 1}, 3},
+        {"too low", {{-1, false}}, {}, 1},
+        {"too high", {{8, false}}, {}, 1},
+        {"at MaxCmdSN waits", {{7, false}}, {}, 1},
+        {"gap filled", {{1, false}, {2, false}, {0, false}}, {2, 0, 1}, 4},
+        {"duplicate of a waiting one", {{1, false}, {1, false}, {0, false}}, {2, 0}, 3},
+        {"immediate", {{5, true}}, {0}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Initiator in(targets);
+        in.Login(Drive0);
+        const uint32_t exp = in.connection.ExpCmdSn();
+        ASSERT_EQ(exp, 1u);
+        std::vector<uint32_t> answered;
+        for (size_t i = 0; i < c.sends.size(); ++i) {
+            Pdu p = in.Command(0x80, TurCdb, 0);
+            if (c.sends[i].immediate) p.header[0] |= 0x40;
+            p.Put32(16, 0x1000 + static_cast<uint32_t>(i));
+            p.Put32(24, exp + static_cast<uint32_t>(c.sends[i].cmdSnFromExp));
+            for (const Pdu& r : in.Send(p)) {
+                EXPECT_EQ(r.Opcode(), Pdu::ScsiResponse);
+                answered.push_back(r.InitiatorTaskTag() - 0x1000);
+            }
+        }
+        EXPECT_EQ(answered, std::vector<uint32_t>(c.answeredInOrder.begin(), c.answeredInOrder.end()));
+        EXPECT_EQ(in.connection.ExpCmdSn(), c.expAfter);
+        EXPECT_EQ(in.connection.MaxCmdSn(), c.expAfter + 7);
+    }
+}
+
+// --- malformed input -----------------------------------------------------------------------
+
+TEST_F(SessionTest, MalformedPdusAreRejectedOrEndTheConnection) {
+    struct Case { const char* name; Keys offers; int kind; uint8_t reason; bool closes; };
+    // kind: what is sent after the login
+    enum { UnknownOpcode, Snack, LoginAgain, Oversized, ReadWithData, BadOffset, NoTaskTag, HeaderDigestBad, DataDigestBad };
+    const Case cases[] = {
+        {"unknown opcode", {}, UnknownOpcode, 0x05, false},
+        {"SNACK", {}, Snack, 0x03, false},
+        {"login in full feature", {}, LoginAgain, 0x04, false},
+        {"segment over the limit", {}, Oversized, 0x04, true},
+        {"data on a read", {}, ReadWithData, 0x04, false},
+        {"Data-Out at the wrong offset", {{"InitialR2T", "Yes"}}, BadOffset, 0x04, false},
+        {"command without task tag", {}, NoTaskTag, 0x09, false},
+        {"header digest mismatch", {{"HeaderDigest", "CRC32C"}}, HeaderDigestBad, 0, true},
+        {"data digest mismatch", {{"DataDigest", "CRC32C"}}, DataDigestBad, 0x02, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Initiator in(targets);
+        in.Login(Drive0, c.offers);
+        std::vector<Pdu> r;
+        Pdu p = in.Command(0xC0, {0x12, 0, 0, 0, 36, 0}, 36);
+        Bytes wire;
+        switch (c.kind) {
+        case UnknownOpcode: p.header[0] = 0x1E; break;
+        case Snack: p.header[0] = Pdu::Snack; break;
+        case LoginAgain: p = in.LoginPdu(Transit | Stages(1, 3), {}); break;
+        case Oversized: p.data.assign(8193, 0); p.header[1] = 0xA0; break;
+        case ReadWithData: p.data.assign(4, 0); break;
+        case BadOffset:
+            in.cmdSn = in.connection.ExpCmdSn();
+            in.Send(in.Command(0xA0, WriteChunkCdb, 0x4000, Bytes(chunk.begin(), chunk.begin() + 4096)));
+            p = in.DataOut(1, 0, 8192, Bytes(4096, 0), true);
+            break;
+        case NoTaskTag: p.Put32(16, Pdu::NoTag); break;
+        case HeaderDigestBad:
+        case DataDigestBad:
+            p = Pdu::Make(Pdu::NopOut | 0x40, 0x80);
+            p.Put32(16, 0x77);
+            p.Put32(20, Pdu::NoTag);
+            p.data = {1, 2, 3, 4};
+            p.Encode(in.headerDigest, in.dataDigest, wire);
+            wire[c.kind == HeaderDigestBad ? 20 : wire.size() - 6] ^= 0x10;
+            break;
+        }
+        r = wire.empty() ? in.Send(p) : in.SendBytes(wire);
+        if (c.reason != 0) {
+            ASSERT_EQ(r.size(), 1u);
+            EXPECT_EQ(r[0].Opcode(), Pdu::Reject);
+            EXPECT_EQ(r[0].header[2], c.reason);
+            EXPECT_EQ(r[0].data.size(), 48u) << "the rejected header comes back";
+        } else {
+            EXPECT_TRUE(r.empty());
+        }
+        EXPECT_EQ(in.connection.Closing(), c.closes);
+        if (!c.closes) {
+            in.cmdSn = in.connection.ExpCmdSn();  // whatever the rejected PDU used up
+            const std::vector<Pdu> ok = in.Send(in.Command(0x80, TurCdb, 0));
+            ASSERT_EQ(ok.size(), 1u) << "still serving";
+            EXPECT_EQ(ok[0].Opcode(), Pdu::ScsiResponse);
+        }
+    }
+}
+
+// --- task management, NOP, logout ------------------------------------------------------------
+
+TEST_F(SessionTest, TaskManagementFunctions) {
+    struct Case { const char* name; uint8_t function; bool referencePending; uint8_t response; bool abortsOther; bool closes; };
+    const Case cases[] = {
+        {"abort a waiting task", 1, true, 0, false, false},
+        {"abort an unknown task", 1, false, 1, false, false},
+        {"abort task set", 2, false, 0, false, false},
+        {"clear ACA", 3, false, 5, false, false},
+        {"LUN reset", 5, false, 0, true, false},
+        {"warm reset", 6, false, 0, true, false},
+        {"cold reset", 7, false, 0, true, true},
+        {"task reassign", 8, false, 4, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Initiator in(targets, 1, 1);
+        Initiator other(targets, 2, 2);
+        in.Login(Drive0, {{"InitialR2T", "Yes"}, {"ImmediateData", "No"}});
+        other.Login(Drive0, {{"InitialR2T", "Yes"}, {"ImmediateData", "No"}});
+        const std::vector<Pdu> r2t = in.Send(in.Command(0xA0, WriteChunkCdb, 0x4000));
+        ASSERT_EQ(r2t.size(), 1u);
+        const uint32_t pending = in.itt;
+        const std::vector<Pdu> otherR2t = other.Send(other.Command(0xA0, WriteChunkCdb, 0x4000));
+        ASSERT_EQ(otherR2t.size(), 1u);
+        const uint32_t otherPending = other.itt;
+
+        Pdu tmf = Pdu::Make(Pdu::TaskManagement | 0x40, static_cast<uint8_t>(0x80 | c.function));
+        tmf.Put32(16, 0x900);
+        tmf.Put32(20, c.referencePending ? pending : 0x12345);
+        tmf.Put32(24, in.cmdSn);
+        tmf.Put32(32, 1);  // RefCmdSN: long done
+        const std::vector<Pdu> r = in.Send(tmf);
+        ASSERT_EQ(r.size(), 1u);
+        EXPECT_EQ(r[0].Opcode(), Pdu::TaskManagementResponse);
+        EXPECT_EQ(r[0].header[2], c.response);
+        EXPECT_EQ(in.connection.Closing(), c.closes);
+        EXPECT_EQ(other.connection.Closing(), c.closes);
+        if (c.closes) continue;
+
+        // The rest of the data: an aborted task takes it silently, a live one answers it.
+        const bool aborted = c.referencePending || c.function == 2 || c.abortsOther;
+        in.itt = pending;
+        auto sendRest = [&](Initiator& who, uint32_t ttt) {
+            const Bytes half(chunk.begin(), chunk.begin() + 8192);
+            std::vector<Pdu> answers = who.Send(who.DataOut(ttt, 0, 0, half, false));
+            const std::vector<Pdu> more = who.Send(who.DataOut(ttt, 1, 8192, half, true));
+            answers.insert(answers.end(), more.begin(), more.end());
+            return answers;
+        };
+        const std::vector<Pdu> rest = sendRest(in, r2t[0].Get32(20));
+        EXPECT_EQ(rest.size(), aborted ? 0u : 1u);
+        other.itt = otherPending;
+        const std::vector<Pdu> otherRest = sendRest(other, otherR2t[0].Get32(20));
+        EXPECT_EQ(otherRest.size(), c.abortsOther ? 0u : 1u);
+        const std::vector<Pdu> ok = in.Send(in.Command(0x80, TurCdb, 0));
+        ASSERT_EQ(ok.size(), 1u);
+        DriveOf(0).Drive().ResetStaging();
+    }
+}
+
+TEST_F(SessionTest, NopLogoutAndReinstatement) {
+    Initiator in(targets, 1, 1);
+    in.Login(Drive0);
+    Pdu ping = Pdu::Make(Pdu::NopOut | 0x40, 0x80);
+    ping.Put32(16, 0x42);
+    ping.Put32(20, Pdu::NoTag);
+    ping.data = {'p', 'i', 'n', 'g'};
+    std::vector<Pdu> r = in.Send(ping);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].Opcode(), Pdu::NopIn);
+    EXPECT_EQ(r[0].InitiatorTaskTag(), 0x42u);
+    EXPECT_EQ(r[0].data, ping.data);
+    ping.Put32(16, Pdu::NoTag);
+    EXPECT_TRUE(in.Send(ping).empty()) << "no answer wanted";
+
+    // The same initiator and ISID again: the old session ends.
+    Initiator again(targets, 2, 1);
+    again.Login(Drive0);
+    EXPECT_TRUE(in.connection.Closing());
+    EXPECT_TRUE(again.connection.InFullFeature());
+
+    Pdu logout = Pdu::Make(Pdu::LogoutRequest | 0x40, 0x80 | 2);
+    logout.Put32(16, 0x43);
+    r = again.Send(logout);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].header[2], 2) << "no connection recovery";
+    EXPECT_FALSE(again.connection.Closing());
+    logout.header[1] = 0x80;
+    r = again.Send(logout);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].Opcode(), Pdu::LogoutResponse);
+    EXPECT_EQ(r[0].header[2], 0);
+    EXPECT_TRUE(again.connection.Closing());
+}
+
+TEST_F(SessionTest, TwoSessionsOnTwoDrivesAtOnce) {
+    Initiator a(targets, 1, 1), b(targets, 2, 2);
+    a.Login(Drive0, {{"InitialR2T", "Yes"}});
+    b.Login(Drive1, {{"InitialR2T", "Yes"}});
+    Bytes other(chunk.rbegin(), chunk.rend());
+    const auto ra = a.Send(a.Command(0xA0, WriteChunkCdb, 0x4000, Bytes(chunk.begin(), chunk.begin() + 8192)));
+    const auto rb = b.Send(b.Command(0xA0, WriteChunkCdb, 0x4000, Bytes(other.begin(), other.begin() + 8192)));
+    ASSERT_EQ(ra.size(), 1u);
+    ASSERT_EQ(rb.size(), 1u);
+    EXPECT_EQ(b.Send(b.DataOut(rb[0].Get32(20), 0, 8192, Bytes(other.begin() + 8192, other.end()), true)).size(), 1u);
+    EXPECT_EQ(a.Send(a.DataOut(ra[0].Get32(20), 0, 8192, Bytes(chunk.begin() + 8192, chunk.end()), true)).size(), 1u);
+    EXPECT_EQ(Bytes(DriveOf(0).Drive().Staging() + 0x14000, DriveOf(0).Drive().Staging() + 0x18000), chunk);
+    EXPECT_EQ(Bytes(DriveOf(1).Drive().Staging() + 0x14000, DriveOf(1).Drive().Staging() + 0x18000), other);
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "emulator/iscsi/TargetConfig.h"
+
+using emulator::TargetConfig;
+
+namespace {
+
+TEST(TargetConfigTest, ReadsTargetAndDrives) {
+    TargetConfig config;
+    ASSERT_TRUE(config.Parse("# two drives\n"
+                             "target listen=0.0.0.0:0 log=t.log\n"
+                             "drive iqn=iqn.2025-01.test:a vendor=ACME flash=a.bin log=a.log\n"
+                             "drive iqn=iqn.2025-01.test:b serial=SN1 fail=write:0x4000:2\n"))
+        << config.Error();
+    EXPECT_EQ(config.ListenHost, "0.0.0.0");
+    EXPECT_EQ(config.ListenPort, 0);
+    EXPECT_EQ(config.LogPath, "t.log");
+    ASSERT_EQ(config.Drives.size(), 2u);
+    EXPECT_EQ(config.Drives[0].Iqn, "iqn.2025-01.test:a");
+    EXPECT_EQ(config.Drives[0].FlashPath, "a.bin") << "relative to the working directory";
+    EXPECT_EQ(std::string(config.Drives[0].Config.serial, 16), "EMU0000000000001") << "a serial by position";
+    EXPECT_EQ(std::string(config.Drives[1].Config.serial, 16), "SN1             ");
+    EXPECT_EQ(config.Drives[1].Faults.size(), 1u);
+
+    TargetConfig defaults;
+    ASSERT_TRUE(defaults.Parse("drive iqn=eui.0123456789abcdef\n"));
+    EXPECT_EQ(defaults.ListenHost, "127.0.0.1");
+    EXPECT_EQ(defaults.ListenPort, 3260);
+    ASSERT_TRUE(defaults.Parse("target listen=[::1]:3261\ndrive iqn=iqn.2025-01.test:a\n"));
+    EXPECT_EQ(defaults.ListenHost, "::1");
+}
+
+TEST(TargetConfigTest, RefusesWithTheLineAndTheReason) {
+    const struct { const char* text; const char* error; } cases[] = {
+        {"", "no drive configured"},
+        {"drive vendor=X\n", "line 1: drive needs iqn="},
+        {"\ndrive iqn=IQN.2025-01.Test:a\n", "line 2: bad value for iqn: 'IQN.2025-01.Test:a'"},
+        {"drive iqn=target0\n", "line 1: bad value for iqn: 'target0'"},
+        {"drive iqn=iqn.2025-01.test:a\ndrive iqn=iqn.2025-01.test:a\n", "line 2: two drives named iqn.2025-01.test:a"},
+        {"target listen=127.0.0.1\n", "line 1: bad value for listen: '127.0.0.1'"},
+        {"target listen=127.0.0.1:65536\n", "line 1: bad value for listen: '127.0.0.1:65536'"},
+        {"target listen=:3260\n", "line 1: bad value for listen: ':3260'"},
+        {"target port=1\n", "line 1: unknown key port"},
+        {"target\ntarget\n", "line 2: a second target statement"},
+        {"drive iqn=iqn.2025-01.test:a adapter=0\n", "line 1: unknown key adapter"},
+        {"drive iqn=iqn.2025-01.test:a serial=12345678901234567\n", "line 1: bad value for serial: '12345678901234567'"},
+        {"drive iqn=iqn.2025-01.test:a vendor=\"open\n", "line 1: unclosed quote"},
+        {"disk iqn=iqn.2025-01.test:a\n", "line 1: unknown statement disk"},
+    };
+    for (const auto& c : cases) {
+        TargetConfig config;
+        EXPECT_FALSE(config.Parse(c.text)) << c.text;
+        EXPECT_EQ(config.Error(), c.error) << c.text;
+    }
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "emulator/iscsi/CdbShape.h"
 #include "emulator/iscsi/TextKeys.h"
@@ -558,7 +559,11 @@ void IscsiConnection::ReportLuns(const Task& task, std::vector<uint8_t>& data, E
 }
 
 void IscsiConnection::Complete(Task task) {
-    std::vector<uint8_t> data;
+    // Read data lands in a buffer that is not cleared first: only what the drive wrote is sent,
+    // and a large allocation length then costs no more than the bytes really moved.
+    std::unique_ptr<uint8_t[]> in;
+    std::vector<uint8_t> luns;
+    const uint8_t* data = nullptr;
     EmulatedDrive::Result result;
     uint8_t sense[EmulatedDrive::SenseLength] = {};
     uint32_t cdbTransfer = 0;
@@ -578,7 +583,8 @@ void IscsiConnection::Complete(Task task) {
     if (!task.lunZero) {
         check(EmulatedDrive::SenseIllegalRequest, 0x25);  // logical unit not supported
     } else if (task.cdb[0] == OpReportLuns) {
-        ReportLuns(task, data, result);
+        ReportLuns(task, luns, result);
+        data = luns.data();
     } else if (task.write && !task.store) {
         check(EmulatedDrive::SenseIllegalRequest, EmulatedDrive::AscInvalidField);
     } else {
@@ -587,26 +593,27 @@ void IscsiConnection::Complete(Task task) {
         request.cdbLength = task.cdbLength;
         if (task.write && task.expected != 0) {
             request.direction = EmulatedDrive::Direction::Out;
-            data = task.data;
+            request.data = task.data.data();
             request.dataLength = known ? std::min(cdbTransfer, task.expected) : task.expected;
         } else if (task.read) {
             request.direction = EmulatedDrive::Direction::In;
             // The drive answers as much as the CDB asks for; what exceeds the initiator's
             // buffer is cut off below and reported as overflow.
-            const uint32_t length = std::min(known ? cdbTransfer : task.expected, MaxTransfer);
-            data.assign(length, 0);
+            const uint32_t length = known ? std::min(cdbTransfer, MaxTransfer) : std::min(task.expected, MaxUnknownTransfer);
+            if (length != 0) in.reset(new uint8_t[length]);
+            request.data = in.get();
             request.dataLength = length;
+            data = in.get();
         }
-        request.data = data.empty() ? nullptr : data.data();
         request.sense = sense;
         request.senseLength = sizeof sense;
         result = target_->Drive->Execute(request);
         targets_.CommandDone(*target_);
     }
-    Respond(task, data, result.transferred, result, sense);
+    Respond(task, data, task.read ? result.transferred : 0, result, sense);
 }
 
-void IscsiConnection::Respond(const Task& task, const std::vector<uint8_t>& data, uint32_t available,
+void IscsiConnection::Respond(const Task& task, const uint8_t* data, uint32_t available,
                               const EmulatedDrive::Result& result, const uint8_t* sense) {
     const bool good = result.status == EmulatedDrive::StatusGood;
     uint32_t sent = 0;
@@ -659,7 +666,7 @@ void IscsiConnection::Respond(const Task& task, const std::vector<uint8_t>& data
             d.header[3] = result.status;
             d.Put32(44, residual);
         }
-        d.data.assign(data.begin() + offset, data.begin() + offset + n);
+        d.data.assign(data + offset, data + offset + n);
         Stamp(d, withStatus);
         if (!withStatus) d.Put32(24, 0);
         Send(d);

@@ -30,6 +30,9 @@ public:
     static constexpr uint32_t MaxTasks = 16;
     // The most data one command moves: the largest flash a drive can have.
     static constexpr uint32_t MaxTransfer = 0x1000000;
+    // The read buffer of a command whose CDB gives no transfer length: the drive answers none of
+    // those with data, and an initiator's large buffer should not cost an allocation of its size.
+    static constexpr uint32_t MaxUnknownTransfer = 0x10000;
     static constexpr size_t MaxLoginText = 65536;
 
     // Reject reasons.
@@ -117,7 +120,8 @@ private:
     void Advance(uint32_t itt);
     void Complete(Task task);
     void ReportLuns(const Task& task, std::vector<uint8_t>& data, EmulatedDrive::Result& result) const;
-    void Respond(const Task& task, const std::vector<uint8_t>& data, uint32_t available,
+    // AVAILABLE bytes of read data at DATA (nullptr when there are none).
+    void Respond(const Task& task, const uint8_t* data, uint32_t available,
                  const EmulatedDrive::Result& result, const uint8_t* sense);
 
     void Reject(const Pdu& pdu, uint8_t reason, const char* why);

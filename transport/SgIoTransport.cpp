@@ -266,7 +266,7 @@ int SgIoTransport::Exchange(const CommandDescriptorBlock& cdb, int direction, ui
     header.sbp = sense;
     header.timeout = TimeOutMilliseconds;
     const int error = scsi_.SendScsi(CommandFd, &header);
-    header.sbp = nullptr;   // the sense is requested, never read
+    header.sbp = nullptr;   // requested, never read; the buffer ends with this call
     if (error != 0) {
         Fail(error, commandNode_);
         if (error == EPERM) refused_ = true;

@@ -73,6 +73,7 @@ TEST_F(SgIoCommands, IdentificationAsksForItsAnswersThroughTheListedNode) {
         EXPECT_EQ(header.dxfer_len, expected[i].Room);
         EXPECT_NE(header.dxferp, nullptr);
         EXPECT_EQ(header.mx_sb_len, 24);
+        EXPECT_NE(header.sbp, nullptr);
         EXPECT_EQ(header.timeout, 256000u);
         EXPECT_EQ(header.iovec_count, 0);
         EXPECT_EQ(header.flags, 0u);
@@ -113,6 +114,7 @@ TEST_F(SgIoCommands, ChunksTravelInTheCallersBufferThroughTheGenericNode) {
         EXPECT_EQ(call.Header.dxfer_len, 0x4000u);
         EXPECT_EQ(call.Header.dxferp, c.Buffer);   // no copy of the transport's own
         EXPECT_EQ(call.Header.mx_sb_len, 24);
+        EXPECT_NE(call.Header.sbp, nullptr);
         EXPECT_EQ(call.Header.timeout, 256000u);
     }
     // The read-back returned what was written; the dump returned the flash.
@@ -133,6 +135,8 @@ TEST_F(SgIoCommands, CommitSendsNoData) {
     EXPECT_EQ(call.Header.dxfer_direction, SG_DXFER_NONE);
     EXPECT_EQ(call.Header.dxfer_len, 0u);
     EXPECT_EQ(call.Header.dxferp, nullptr);
+    EXPECT_EQ(call.Header.mx_sb_len, 24);
+    EXPECT_NE(call.Header.sbp, nullptr);
     EXPECT_EQ(call.Header.timeout, 256000u);
     EXPECT_EQ(drive->CommitCount(), 1u);
 }

@@ -1,0 +1,143 @@
+#include "cli/CommandLine.h"
+
+#include <cstddef>
+
+namespace {
+
+struct CommandName {
+    const char* Name;
+    CommandLine::Command Action;
+};
+
+const CommandName Commands[] = {
+    {"list", CommandLine::Command::List},       {"image", CommandLine::Command::Image},
+    {"upgrade", CommandLine::Command::Upgrade}, {"save", CommandLine::Command::Save},
+    {"verify", CommandLine::Command::Verify},
+};
+
+// The options each command takes.
+bool Takes(CommandLine::Command action, const std::string& option) {
+    using C = CommandLine::Command;
+    const bool selects = option == "--drive" || option == "--device";
+    switch (action) {
+    case C::List:
+    case C::Image: return option == "--json";
+    case C::Upgrade: return selects || option == "--yes" || option == "--backup" || option == "--dry-run";
+    case C::Save: return selects || option == "--yes";
+    case C::Verify: return selects;
+    default: return false;
+    }
+}
+
+bool HasValue(const std::string& option) {
+    return option == "--drive" || option == "--device" || option == "--backup";
+}
+
+bool ParseDriveNumber(const std::string& text, unsigned& number) {
+    if (text.empty() || text.size() > 3) return false;
+    unsigned value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value == 0) return false;
+    number = value;
+    return true;
+}
+
+const char* NameOf(CommandLine::Command action) {
+    for (const CommandName& command : Commands) {
+        if (command.Action == action) return command.Name;
+    }
+    return "";
+}
+
+}  // namespace
+
+bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& reason) {
+    *this = CommandLine{};
+    size_t at = 0;
+    for (const std::string& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            Action = Command::Help;
+            return true;
+        }
+        if (argument == "--version") {
+            Action = Command::Version;
+            return true;
+        }
+    }
+    if (at < arguments.size() && arguments[at].compare(0, 1, "-") != 0) {
+        bool known = false;
+        for (const CommandName& command : Commands) {
+            if (arguments[at] == command.Name) {
+                Action = command.Action;
+                known = true;
+            }
+        }
+        if (!known) {
+            reason = "unknown command '" + arguments[at] + "'";
+            return false;
+        }
+        ++at;
+    }
+    bool deviceGiven = false;
+    for (; at < arguments.size(); ++at) {
+        const std::string& argument = arguments[at];
+        if (argument.compare(0, 2, "--") != 0) {
+            if (Action == Command::Save && File.empty() && !argument.empty()) {
+                File = argument;
+                continue;
+            }
+            reason = "unexpected argument '" + argument + "'";
+            return false;
+        }
+        const size_t equals = argument.find('=');
+        const std::string option = argument.substr(0, equals);
+        if (!Takes(Action, option)) {
+            reason = "'" + option + "' is no option of " + NameOf(Action);
+            return false;
+        }
+        std::string value;
+        if (HasValue(option)) {
+            if (equals != std::string::npos) {
+                value = argument.substr(equals + 1);
+            } else if (at + 1 < arguments.size()) {
+                value = arguments[++at];
+            }
+            if (value.empty()) {
+                reason = "'" + option + "' needs a value";
+                return false;
+            }
+        } else if (equals != std::string::npos) {
+            reason = "'" + option + "' takes no value";
+            return false;
+        }
+        if (option == "--drive") {
+            if (!ParseDriveNumber(value, DriveNumber)) {
+                reason = "'--drive' needs a drive number as list shows it (1, 2, ...)";
+                return false;
+            }
+        } else if (option == "--device") {
+            DevicePath = value;
+            deviceGiven = true;
+        } else if (option == "--backup") {
+            BackupFile = value;
+        } else if (option == "--yes") {
+            Yes = true;
+        } else if (option == "--dry-run") {
+            DryRun = true;
+        } else if (option == "--json") {
+            Json = true;
+        }
+    }
+    if (DriveNumber != 0 && deviceGiven) {
+        reason = "'--drive' and '--device' name the drive twice: give one of them";
+        return false;
+    }
+    if (Action == Command::Save && File.empty()) {
+        reason = "save needs the FILE to write the flash into";
+        return false;
+    }
+    return true;
+}

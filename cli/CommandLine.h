@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The arguments of flashupgrade:
+//   flashupgrade [list] [--json]
+//   flashupgrade image [--json]
+//   flashupgrade upgrade [--drive N | --device PATH] [--yes] [--backup FILE] [--dry-run]
+//   flashupgrade save FILE [--drive N | --device PATH] [--yes]
+//   flashupgrade verify [--drive N | --device PATH]
+//   flashupgrade --help | --version
+// An option's value follows it as the next argument or after '='.
+class CommandLine {
+public:
+    enum class Command { List, Image, Upgrade, Save, Verify, Help, Version };
+
+    Command Action = Command::List;
+    unsigned DriveNumber = 0;   // --drive N, counted from 1 as list shows them; 0: not given
+    std::string DevicePath;     // --device PATH
+    std::string File;           // save's FILE
+    std::string BackupFile;     // --backup FILE
+    bool Yes = false;
+    bool DryRun = false;
+    bool Json = false;
+
+    // False with REASON (one line) when the arguments are not a command line of the program.
+    bool Parse(const std::vector<std::string>& arguments, std::string& reason);
+    bool NamesDrive() const { return DriveNumber != 0 || !DevicePath.empty(); }
+};

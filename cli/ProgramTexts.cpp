@@ -1,0 +1,77 @@
+#include "cli/ProgramTexts.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+const char* ProgramTexts::Help() {
+    return "Usage: flashupgrade [COMMAND] [OPTIONS]\n"
+           "Writes the firmware image built into this program to a CD/DVD drive of the\n"
+           "supported family, over the kernel's SCSI generic interface (SG_IO).\n"
+           "\n"
+           "Commands:\n"
+           "  list                 the drives found, one line each (the default command)\n"
+           "  image                the image built into this program and its checksum\n"
+           "  upgrade              write the image to a drive, verify every chunk, commit\n"
+           "  save FILE            read the drive's whole flash into FILE\n"
+           "  verify               compare the drive's flash with the image; writes nothing\n"
+           "\n"
+           "Options:\n"
+           "  --drive N            the drive numbered N by list\n"
+           "  --device PATH        the drive whose node list shows as PATH\n"
+           "  --yes                answer yes to the questions (needed without a terminal)\n"
+           "  --backup FILE        upgrade: first keep the drive's old flash in FILE\n"
+           "                       (recommended: FILE is the way back to the old firmware)\n"
+           "  --dry-run            upgrade: do everything short of the first write\n"
+           "  --json               list, image: one JSON document for scripts\n"
+           "  --help               this text\n"
+           "  --version            the program's version\n"
+           "\n"
+           "With one drive, upgrade, save and verify take it; with several, name one.\n"
+           "Writing firmware needs root, or read and write access to the drive's /dev/sgN\n"
+           "and /dev/srN nodes (their group). The new firmware takes effect when the drive\n"
+           "restarts. Exit status: 0 done, 1 the operation failed, 2 the command line or\n"
+           "the system stood in the way. See flashupgrade(8).\n";
+}
+
+const char* ProgramTexts::Version() {
+    return "flashupgrade 1.51";
+}
+
+std::string ProgramTexts::DriveLine(const DeviceRecord& record) {
+    char line[128];
+    std::snprintf(line, sizeof line, "(%u, %u, %u, %u) %.8s %.16s Version %u.%u", unsigned{record.PortNumber},
+                  unsigned{record.PathId}, unsigned{record.TargetId}, unsigned{record.Lun}, record.Vendor,
+                  record.Product, unsigned{record.VersionMajor}, unsigned{record.VersionMinor});
+    return line;
+}
+
+std::string ProgramTexts::Node(const DeviceRecord& record) {
+    return std::string(record.DosDeviceName, strnlen(record.DosDeviceName, sizeof record.DosDeviceName));
+}
+
+std::string ProgramTexts::Trimmed(const char* field, size_t size) {
+    std::string text(field, strnlen(field, size));
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+std::string ProgramTexts::EnvironmentError(int error, const std::string& node) {
+    std::string reason;
+    switch (error) {
+    case EACCES:
+    case EPERM: reason = "no permission: needs root, or read and write access to " + node; break;
+    case EBUSY: reason = "busy: mounted, or held open by another program"; break;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV: reason = "gone: the drive is no longer there"; break;
+    default: reason = std::strerror(error); break;
+    }
+    return "flashupgrade: " + node + ": " + reason;
+}
+
+std::string ProgramTexts::WriteRefused(const std::string& node) {
+    return "flashupgrade: " + node +
+           ": no permission to write firmware through this node: needs root, or the sg driver "
+           "(modprobe sg) and read and write access to the drive's /dev/sgN";
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+
+#include "cli/TerminalApi.h"
+
+// The bar on the standard error that moves per chunk: "[#######.........]  3/8 chunks". Drawn
+// only on a terminal; elsewhere the program's output is its texts alone.
+class ProgressBar {
+public:
+    static constexpr int Width = 32;
+
+    explicit ProgressBar(TerminalApi& terminal);
+
+    // A new bar of TOTAL chunks at 0.
+    void Start(uint32_t total);
+    void Show(uint32_t done);
+    // Ends the bar's line, so that the next text starts on a line of its own.
+    void Finish();
+    bool Drawn() const { return drawn_; }
+
+private:
+    TerminalApi& terminal_;
+    uint32_t total_ = 0;
+    uint32_t shown_ = 0;
+    bool active_ = false;
+    bool drawn_ = false;
+};

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/FileSystemApi.h"
+#include "cli/TerminalApi.h"
+#include "tests/sgio/LinuxMachineBench.h"
+#include "tests/support/FakeFileApi.h"
+#include "tests/support/TestDoubles.h"
+
+// A terminal whose answers a test writes beforehand and whose output it reads back.
+class ScriptedTerminal final : public TerminalApi {
+public:
+    bool Input = false;   // the standard input is a terminal
+    bool Error = false;   // the standard error is a terminal
+    std::deque<std::string> Answers;
+    std::vector<std::string> Questions;   // what stood on the standard error when an answer was read
+    std::string Out;
+    std::string Err;
+
+    bool InputIsTerminal() override { return Input; }
+    bool ErrorIsTerminal() override { return Error; }
+    bool ReadLine(std::string& line) override;
+    void Write(Stream stream, const char* text, size_t length) override;
+};
+
+// The back-up's files in memory, in the same store as the dump file's, with failures to inject.
+class FakeFileSystem final : public FileSystemApi {
+public:
+    explicit FakeFileSystem(std::map<std::string, std::vector<uint8_t>>& files) : files_(files) {}
+
+    int FailCreate = 0;       // errno of the failing call; 0: it succeeds
+    int FailWrite = 0;        // the write stops half-way with this errno (a full disk: ENOSPC)
+    int FailSync = 0;
+    int FailClose = 0;
+    int FailRename = 0;
+    int FailSyncFolder = 0;
+    int Syncs = 0;
+    int FolderSyncs = 0;
+    int OpenCount() const { return static_cast<int>(open_.size()); }
+
+    int FileLength(const char* path, uint64_t* length) override;
+    int CreateTemporary(const std::string& beside, std::string& path, int* fd) override;
+    int WriteAll(int fd, const uint8_t* bytes, size_t length) override;
+    int Sync(int fd) override;
+    int Close(int fd) override;
+    int Rename(const char* from, const char* to) override;
+    int Remove(const char* path) override;
+    int SyncFolderOf(const char* path) override;
+
+private:
+    std::map<std::string, std::vector<uint8_t>>& files_;
+    std::map<int, std::string> open_;
+    int nextFd_ = 100;
+    int created_ = 0;
+};
+
+// flashupgrade's front-end on a simulated Linux machine: each Run is one process, with a new
+// transport and program over the same machine, terminal and files.
+class CliBench {
+public:
+    static constexpr size_t ImageSize = 131072;
+
+    LinuxMachineBench Machine;
+    ScriptedTerminal Terminal;
+    FakeFileApi Files;
+    FakeFileSystem FileSystem{Files.Files};
+    RecordingSleep Sleep;
+    CountingBufferAllocator Buffers;
+    std::vector<unsigned char> Slot;
+
+    // A slot holding IMAGEVERSION and an image of its own whose checksum it states.
+    CliBench();
+    std::vector<unsigned char> Image() const;
+    // An image of FILL bytes but the first, FIRST, and the given checksum text.
+    void SetImage(unsigned char fill, unsigned char first, const char* checksumText);
+    void LeaveSlotUnfilled();
+    void SpoilChecksum();
+
+    // Runs flashupgrade with ARGUMENTS (split at blanks); the exit status.
+    int Run(const std::string& arguments);
+    // Without the bar's carriage returns: what a log of the standard error would show.
+    std::vector<std::string> OutLines() const;
+    std::vector<std::string> ErrLines() const;
+    // The drive's commands as LinuxMachineBench::Commands gives them, after the scan's.
+    static std::vector<unsigned> CommandsAfterScan(const emulator::EmulatedDrive& drive);
+};

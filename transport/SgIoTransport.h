@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "transport/DriveCommandSet.h"
+#include "transport/DriveTransport.h"
+#include "transport/LinuxScsiApi.h"
+
+// The drive-access layer of Linux: finds CD/DVD drives among the SCSI devices of sysfs and sends
+// each command as one SG_IO on a device node.
+//
+// The scan lists a drive by its block node /dev/srN (the name a user knows), or by its generic
+// node /dev/sgN when it has no block node. An open drive is held and spoken to differently:
+//   - the block node is opened with O_EXCL, which claims the block device as a mount does, so a
+//     mounted drive or one held by a burning program is refused before anything is sent to it;
+//   - the commands go through the generic node, opened read/write with O_EXCL. The block layer
+//     lets only CAP_SYS_RAWIO send firmware commands through /dev/srN, whereas the sg driver lets
+//     any read/write opener through, so the group of the node is enough and the upgrade need not
+//     run as root. Its O_EXCL keeps out other SCSI programs that open the node exclusively.
+// Without a generic node (no sg driver) the commands go through the block node.
+//
+// Beyond the shared interface it tells what the environment refused: the errno of the last
+// failed call and the node it concerns, the nodes the scan could not open, and whether a write
+// would be refused for want of privilege, so that the front-end can name what is needed.
+class SgIoTransport final : public DriveTransport {
+public:
+    static constexpr const char* DevicesDirectory = "/sys/bus/scsi/devices";
+    static constexpr uint32_t InquiryTransferLength = 512;
+    static constexpr uint32_t IdentityTransferLength = DriveCommandSet::PassThroughAllocationLength;
+    static constexpr uint8_t SenseRequested = 24;
+    static constexpr uint32_t TimeOutMilliseconds = 256 * 1000;
+    static constexpr uint8_t CdRomType = 5;
+    // The flags of every open; the hold and the command node of an open drive add O_EXCL.
+    static int ScanOpenFlags();
+    static int HoldOpenFlags();
+
+    struct Nodes {
+        std::string Block;    // "/dev/sr0", empty when the device has none
+        std::string Generic;  // "/dev/sg0", empty when the device has none
+    };
+
+    struct ScanFailure {
+        std::string Node;
+        int Error;
+    };
+
+    // Usable when the SCSI devices of sysfs can be listed; AdapterCount is the number of hosts
+    // among them.
+    explicit SgIoTransport(LinuxScsiApi& scsi);
+    ~SgIoTransport() override;
+
+    // The node that carries the commands, from the scan's open or OpenDevice to the close; -1
+    // otherwise.
+    int CommandFd = -1;
+    // The block node held exclusively while the commands go through the generic node; -1 otherwise.
+    int HoldFd = -1;
+
+    void EnumerateDevices(DeviceList& list) override;
+    int InquireDevice() override;
+    int IdentifyController() override;
+    int OpenDevice(const DeviceRecord& record) override;
+    void CloseDevice() override;
+    int ReadBackChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) override;
+    int DumpFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) override;
+    int WriteFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) override;
+    int CommitFirmware() override;
+
+    // The errno of the last failed open or SG_IO since the last OpenDevice (0: none), and the
+    // node it concerns. A failure that the drive answered leaves it alone.
+    int LastError() const { return lastError_; }
+    const std::string& LastErrorNode() const { return lastErrorNode_; }
+    // The candidates of the last scan whose node could not be opened, in scan order.
+    const std::vector<ScanFailure>& ScanFailures() const { return scanFailures_; }
+    // The nodes of the device at RECORD's address as sysfs has them now; 0 or the errno.
+    int FindNodes(const DeviceRecord& record, Nodes& nodes);
+    // EPERM when writing firmware to RECORD's drive would be refused for want of privilege
+    // (its commands would go through a block node without CAP_SYS_RAWIO); NODE then names it.
+    // Sends nothing, opens nothing.
+    int WriteRefusal(const DeviceRecord& record, std::string& node);
+
+private:
+    struct Address {
+        unsigned Host, Channel, Target, Lun;
+    };
+
+    static bool ParseAddress(const std::string& name, Address& address);
+    std::string DeviceDirectory() const;
+    bool IsCdRomDevice();
+    // The one node name below DIRECTORY ("sr0") as "/dev/sr0"; 0 or the errno.
+    int NodeBelow(const std::string& directory, std::string& node);
+    void ExamineCandidate(DeviceList& list);
+    void Fail(int error, const std::string& node);
+    void CloseAll();
+    // One SG_IO; 1 when the kernel carried it (HEADER then holds the outcome).
+    int Exchange(const CommandDescriptorBlock& cdb, int direction, uint8_t* buffer, uint32_t length,
+                 sg_io_hdr_t& header);
+    static bool Completed(const sg_io_hdr_t& header);
+    int Send(const CommandDescriptorBlock& cdb, int direction, uint8_t* buffer, uint32_t length,
+             bool wholeLengthNeeded);
+    int SendAnswered(const CommandDescriptorBlock& cdb, uint8_t* answer, uint32_t room, bool statusNeeded,
+                     size_t& received);
+
+    LinuxScsiApi& scsi_;
+    std::string commandNode_;
+    int lastError_ = 0;
+    std::string lastErrorNode_;
+    // Set when the kernel refused a command for want of privilege: every later command on this
+    // open would be refused too, so none is sent before the next OpenDevice.
+    bool refused_ = false;
+    std::vector<ScanFailure> scanFailures_;
+};

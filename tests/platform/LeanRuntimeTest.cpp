@@ -21,7 +21,7 @@ TEST(LeanRuntime, FormatsTheProgramsTexts) {
         {"0ACE", format("%04X", 0x0ACEu)},
         {"Check sum not match!! (0ACE / 0001)", format("Check sum not match!! (%04X / %04X)", 0x0ACEu, 0x0001u)},
         {"Error Happen in ID a OFFSET 0xC000", format("Error Happen in ID %x OFFSET 0x%04X", 0xAu, 0xC000u)},
-        {"Open Device (1 2) Failed!!", format("Open Device (%u %u)%s%s Failed!!", 1u, 2u, " ", "")},
+        {"Open Device (1 2) E: Failed!!", format("Open Device (%u %u)%s%s Failed!!", 1u, 2u, " ", "E:")},
         {"(3, 0, 1, 0) ACME DVD-1 Version 1.51",
          format("(%u, %u, %u, %u) %s %s Version %u.%u", 3u, 0u, 1u, 0u, "ACME", "DVD-1", 1u, 51u)},
         {"\\\\.\\E:", format("\\\\.\\%.*s", 2, "E:\\more")},

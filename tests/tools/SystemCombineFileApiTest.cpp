@@ -51,6 +51,18 @@ TEST(SystemCombineFileApi, CreatesOnlyNewFiles) {
     int descriptor = -1;
     std::string error;
     ASSERT_EQ(files.CreateNew(path, descriptor, error), CombineFileApi::Created::Ok);
+#ifndef _WIN32
+    {
+        // Nobody but the owner reads the copy before it is complete.
+        std::FILE* fresh = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(fresh, nullptr);
+        CombineFileApi::Facts facts{false, 1, 0};
+        EXPECT_EQ(files.Describe(fresh, facts), "");
+        std::fclose(fresh);
+        EXPECT_EQ(facts.mode, 0600u);
+        EXPECT_EQ(facts.size, 0u);
+    }
+#endif
     std::size_t written = 0;
     EXPECT_EQ(files.Write(descriptor, reinterpret_cast<const unsigned char*>("abc"), 3, written), "");
     EXPECT_EQ(written, 3u);

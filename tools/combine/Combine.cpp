@@ -90,16 +90,17 @@ Combine::Filled Combine::FillSlot(std::vector<unsigned char>& program, const std
     return filled;
 }
 
-Combine::Result Combine::Run(const Request& request) {
+Combine::Result Combine::Run(const Request& request, CombineFileApi& files) {
     using Status = FileAccess::Read::Status;
+    const FileAccess access(files);
     const char* imageName = request.image.c_str();
     const char* programName = request.program.c_str();
     const char* outputName = request.output.c_str();
-    if (FileAccess::SameFile(request.program, request.output))
+    if (access.SameFile(request.program, request.output))
         return {false, Format("output %s is PROGRAM itself; write to another file", outputName)};
 
     std::vector<unsigned char> image;
-    const FileAccess::Read imageRead = FileAccess::ReadWhole(request.image, FirmwareSlot::ImageSize, image);
+    const FileAccess::Read imageRead = access.ReadWhole(request.image, FirmwareSlot::ImageSize, image);
     if (imageRead.status == Status::Failed)
         return {false, Format("cannot read %s: %s", imageName, imageRead.error.c_str())};
     if (imageRead.status == Status::TooLarge || image.size() != FirmwareSlot::ImageSize)
@@ -108,7 +109,7 @@ Combine::Result Combine::Run(const Request& request) {
                               static_cast<unsigned long long>(FirmwareSlot::ImageSize))};
 
     std::vector<unsigned char> program;
-    const FileAccess::Read programRead = FileAccess::ReadWhole(request.program, MaxProgramSize, program);
+    const FileAccess::Read programRead = access.ReadWhole(request.program, MaxProgramSize, program);
     if (programRead.status == Status::Failed)
         return {false, Format("cannot read %s: %s", programName, programRead.error.c_str())};
     if (programRead.status == Status::TooLarge)
@@ -118,7 +119,7 @@ Combine::Result Combine::Run(const Request& request) {
     const Filled filled = FillSlot(program, image, request.version, request.program);
     if (!filled.ok) return {false, filled.reason};
 
-    const std::string error = FileAccess::WriteReplacing(request.output, program, programRead.mode);
+    const std::string error = access.WriteReplacing(request.output, program, programRead.mode);
     if (!error.empty()) return {false, Format("cannot write %s: %s", outputName, error.c_str())};
 
     char checksumText[FirmwareSlot::ChecksumTextSize];

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+class CombineFileApi;
+
 // Copies a program with its firmware slot filled: the version text, the image's checksum and
 // the image itself. Refuses anything that would leave a program with a slot it cannot use, and
 // then leaves the output file as it was.
@@ -31,7 +33,8 @@ public:
     // Files larger than this are refused rather than read.
     static constexpr std::uint64_t MaxProgramSize = 256u * 1024 * 1024;
 
-    static Result Run(const Request& request);
+    // Reads, fills and writes through files.
+    static Result Run(const Request& request, CombineFileApi& files);
 
     // The in-memory part of Run: fills the one slot of program.
     static Filled FillSlot(std::vector<unsigned char>& program, const std::vector<unsigned char>& image,

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "CombineFileApi.h"
 #include "CommandLine.h"
 #include "Combine.h"
 
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "combine: %s\n%s\n", OneLine(commandLine.reason).c_str(), CommandLine::Usage);
         return 2;
     }
-    const Combine::Result result = Combine::Run(commandLine.request);
+    const Combine::Result result = Combine::Run(commandLine.request, SystemCombineFileApi());
     if (!result.ok) {
         std::fprintf(stderr, "combine: %s\n", OneLine(result.message).c_str());
         return 1;

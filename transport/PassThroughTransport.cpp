@@ -55,32 +55,18 @@ int TwoThousandOrLater() {
     return OsVersionInfo.dwMajorVersion >= WindowsTwoThousand ? 1 : 0;
 }
 
+// The scan reads the bus count and one bus's unit count, nothing of the unit chains: what a port
+// says of its units (offsets, lengths, links) cannot keep a drive off the list. Every bus entry
+// the count can name lies inside the buffer.
+static_assert(offsetof(ScsiAdapterBusInfo, BusData) + 255 * sizeof(ScsiBusData) <=
+                  PassThroughTransport::InquiryDataBufferSize,
+              "every bus entry lies inside the inquiry data");
+
 ScsiBusData BusEntry(const uint8_t* inquiryData, unsigned bus) {
     ScsiBusData entry;
     std::memcpy(&entry, inquiryData + offsetof(ScsiAdapterBusInfo, BusData) + bus * sizeof(ScsiBusData),
                 sizeof entry);
     return entry;
-}
-
-// Whether everything the adapter reports lies inside the answer: its bus table and, for each bus,
-// the chain of as many units as the bus claims.
-int InquiryDataIsSound(const uint8_t* data, size_t size) {
-    constexpr size_t unitHead = offsetof(ScsiInquiryData, InquiryData);
-    const unsigned buses = data[offsetof(ScsiAdapterBusInfo, NumberOfBuses)];
-    const size_t tableEnd = offsetof(ScsiAdapterBusInfo, BusData) + buses * sizeof(ScsiBusData);
-    if (tableEnd > size) return 0;
-    for (unsigned bus = 0; bus < buses; ++bus) {
-        const ScsiBusData entry = BusEntry(data, bus);
-        size_t at = entry.InquiryDataOffset;
-        for (unsigned unit = 0; unit < entry.NumberOfLogicalUnits; ++unit) {
-            if (at < tableEnd || at > size || size - at < unitHead) return 0;
-            ScsiInquiryData head{};
-            std::memcpy(&head, data + at, unitHead);
-            if (head.InquiryDataLength > size - at - unitHead) return 0;
-            at = head.NextInquiryDataOffset;
-        }
-    }
-    return 1;
 }
 
 // A bus that the adapter did not report has no units.
@@ -169,7 +155,7 @@ int PassThroughTransport::ReadInquiryData(uint8_t* inquiryData) {
     const int answered = storage_.DeviceControl(DeviceHandle, IoctlScsiGetInquiryData, nullptr, 0, inquiryData,
                                                 InquiryDataBufferSize, &returned);
     ReleaseDeviceHandle();
-    return answered && InquiryDataIsSound(inquiryData, InquiryDataBufferSize) ? 1 : 0;
+    return answered;
 }
 
 void PassThroughTransport::ScanBuses(DeviceList& list, const uint8_t* inquiryData, uint32_t& lettered) {
@@ -330,25 +316,35 @@ int PassThroughTransport::SendBuffered(const CommandDescriptorBlock& cdb, uint32
 }
 
 int PassThroughTransport::ReadBackChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) {
-    return SendDirect(DriveCommandSet::ReadBackChunk(bufferId, offset, length), ScsiIoctlDataIn, buffer, length);
+    return ReceiveChunk(DriveCommandSet::ReadBackChunk(bufferId, offset, length), buffer, length);
 }
 
 int PassThroughTransport::DumpFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) {
-    return SendDirect(DriveCommandSet::DumpFirmwareChunk(bufferId, offset, length), ScsiIoctlDataIn, buffer, length);
+    return ReceiveChunk(DriveCommandSet::DumpFirmwareChunk(bufferId, offset, length), buffer, length);
 }
 
 int PassThroughTransport::WriteFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) {
+    DirectCommandArea area;
     return SendDirect(DriveCommandSet::WriteFirmwareChunk(bufferId, offset, length), ScsiIoctlDataOut, buffer,
-                      length);
+                      length, area);
 }
 
 int PassThroughTransport::CommitFirmware() {
-    return SendDirect(DriveCommandSet::CommitFirmware(), ScsiIoctlDataOut, nullptr, 0);
+    DirectCommandArea area;
+    return SendDirect(DriveCommandSet::CommitFirmware(), ScsiIoctlDataOut, nullptr, 0, area);
+}
+
+int PassThroughTransport::ReceiveChunk(const CommandDescriptorBlock& cdb, uint8_t* buffer, uint32_t length) {
+    DirectCommandArea area;
+    if (!SendDirect(cdb, ScsiIoctlDataIn, buffer, length, area)) return 0;
+    // The port driver hands back the count it moved. A transfer that ended early with GOOD status
+    // leaves the end of the buffer as it was: taken for the chunk, it would be compared or saved
+    // as bytes the drive never sent.
+    return area.Request.DataTransferLength < length ? 0 : 1;
 }
 
 int PassThroughTransport::SendDirect(const CommandDescriptorBlock& cdb, uint8_t dataIn, uint8_t* buffer,
-                                     uint32_t length) {
-    DirectCommandArea area;
+                                     uint32_t length, DirectCommandArea& area) {
     std::memset(&area, 0, sizeof area);
     FillEnvelope(area.Request, CurrentDevice, cdb, dataIn, length, offsetof(DirectCommandArea, Sense));
     // The chunk stays in the caller's buffer: the port driver maps it, nothing is copied.

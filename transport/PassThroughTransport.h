@@ -65,7 +65,11 @@ private:
 
     int SendBuffered(const CommandDescriptorBlock& cdb, uint32_t transferLength, uint32_t inputLength,
                      PassThroughCommandArea& area);
-    int SendDirect(const CommandDescriptorBlock& cdb, uint8_t dataIn, uint8_t* buffer, uint32_t length);
+    // The area holds the port driver's answer afterwards.
+    int SendDirect(const CommandDescriptorBlock& cdb, uint8_t dataIn, uint8_t* buffer, uint32_t length,
+                   DirectCommandArea& area);
+    // A read-back or dump: succeeds only when all LENGTH bytes arrived.
+    int ReceiveChunk(const CommandDescriptorBlock& cdb, uint8_t* buffer, uint32_t length);
 
     NtStorageApi& storage_;
 };

@@ -19,25 +19,6 @@ constexpr int32_t ErrorDeviceNotConnected = 1167;
 constexpr int32_t ErrorRevisionMismatch = 1306;
 
 
-SimulatedNtMachine::Envelope Decode(const emulator::PassThroughRequestHandler::Prepared& prepared) {
-    SimulatedNtMachine::Envelope envelope;
-    envelope.Direct = prepared.direct;
-    envelope.Length = prepared.length;
-    envelope.PathId = prepared.pathId;
-    envelope.TargetId = prepared.targetId;
-    envelope.Lun = prepared.lun;
-    envelope.CdbLength = prepared.cdbLength;
-    envelope.SenseInfoLength = prepared.senseInfoLength;
-    envelope.DataIn = prepared.dataIn;
-    envelope.DataTransferLength = prepared.dataTransferLength;
-    envelope.TimeOutValue = prepared.timeOutValue;
-    envelope.DataBufferOffset = prepared.dataBufferOffset;
-    envelope.DataBuffer = prepared.dataBuffer;
-    envelope.SenseInfoOffset = prepared.senseInfoOffset;
-    std::memcpy(envelope.Cdb, prepared.cdb, sizeof envelope.Cdb);
-    return envelope;
-}
-
 bool Wants(uint32_t access, uint32_t right) {
     return (access & right) != 0;
 }
@@ -414,21 +395,29 @@ int SimulatedNtMachine::PassThroughControl(Call& call, const Device& device, boo
     if (input == nullptr || prepared.refusal == Handler::Refusal::InvalidParameter) {
         if (input != nullptr && inputLength >= (direct ? sizeof(ScsiPassThroughDirect) : sizeof(ScsiPassThrough))) {
             call.HasEnvelope = true;
-            call.Request = Decode(prepared);
+            call.Request = prepared.request;
         }
         return Refuse(call, ErrorInvalidParameter);
     }
     call.HasEnvelope = true;
-    call.Request = Decode(prepared);
+    call.Request = prepared.request;
     if (prepared.refusal == Handler::Refusal::RevisionMismatch) return Refuse(call, ErrorRevisionMismatch);
 
-    EmulatedDrive* drive = Target(device, prepared.pathId, prepared.targetId, prepared.lun);
+    EmulatedDrive* drive = Target(device, prepared.request.PathId, prepared.request.TargetId, prepared.request.Lun);
     if (drive == nullptr) return Refuse(call, ErrorDeviceNotConnected);
     // The direct form's data are the caller's own memory, which this machine shares.
     uint8_t* data = !prepared.HasData() ? nullptr
-                    : direct            ? static_cast<uint8_t*>(prepared.dataBuffer)
+                    : direct            ? static_cast<uint8_t*>(prepared.request.DataBuffer)
                                         : prepared.systemData;
-    EmulatedDrive::Result result = drive->Execute(Handler::DriveRequest(prepared, system.data(), data));
+    const bool endsEarly = dataInShortBy_ != 0 && data != nullptr && prepared.DataIn();
+    // A transfer that ends early: the drive answers into a scratch area, the caller gets its start.
+    std::vector<uint8_t> scratch(endsEarly ? prepared.request.DataTransferLength : 0);
+    EmulatedDrive::Result result =
+        drive->Execute(Handler::DriveRequest(prepared, system.data(), endsEarly ? scratch.data() : data));
+    if (endsEarly) {
+        result.transferred = result.transferred > dataInShortBy_ ? result.transferred - dataInShortBy_ : 0;
+        if (result.transferred != 0) std::memcpy(data, scratch.data(), result.transferred);
+    }
     if (statusForced_) result.status = forcedStatus_;
     const uint32_t back = Handler::Complete(prepared, system.data(), outputLength, result);
     call.Request.ScsiStatus = result.status;

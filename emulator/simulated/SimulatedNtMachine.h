@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "emulator/drive/EmulatedDrive.h"
+#include "emulator/scsiport/PassThroughRequest.h"
 #include "transport/NtStorageApi.h"
 #include "transport/ScsiPassThrough.h"
 
@@ -34,23 +35,7 @@ public:
     };
 
     // A pass-through request as the caller handed it over (ScsiStatus: as the machine returned it).
-    struct Envelope {
-        bool Direct = false;
-        uint16_t Length = 0;
-        uint8_t ScsiStatus = 0;
-        uint8_t PathId = 0;
-        uint8_t TargetId = 0;
-        uint8_t Lun = 0;
-        uint8_t CdbLength = 0;
-        uint8_t SenseInfoLength = 0;
-        uint8_t DataIn = 0;
-        uint32_t DataTransferLength = 0;
-        uint32_t TimeOutValue = 0;
-        uintptr_t DataBufferOffset = 0;     // buffered form
-        const void* DataBuffer = nullptr;   // direct form
-        uint32_t SenseInfoOffset = 0;
-        uint8_t Cdb[16] = {};
-    };
+    using Envelope = emulator::PassThroughRequest;
 
     struct Call {
         CallKind Kind = CallKind::OpenKey;
@@ -101,6 +86,10 @@ public:
         forcedStatus_ = status;
     }
     void StopForcingScsiStatus() { statusForced_ = false; }
+    // Every following pass-through that brings data in delivers BYTES fewer than the drive sent,
+    // with GOOD status and the count it did move in DataTransferLength, as a port reports a
+    // transfer that ended early; the caller's buffer keeps what it held past them. 0 stops it.
+    void EndDataInEarly(uint32_t bytes) { dataInShortBy_ = bytes; }
 
     const std::vector<Call>& Calls() const { return calls_; }
     std::vector<Call> CallsOf(CallKind kind) const;
@@ -177,6 +166,7 @@ private:
     bool accessChecked_ = true;
     bool statusForced_ = false;
     uint8_t forcedStatus_ = 0;
+    uint32_t dataInShortBy_ = 0;
 
     std::vector<Call> calls_;
     int32_t lastError_ = 0;

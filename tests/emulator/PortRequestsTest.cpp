@@ -85,7 +85,7 @@ TEST(PassThroughRequestHandler, DirectDataStayWithTheCaller) {
     std::memcpy(system.data(), &request, sizeof request);
     prepared = Handler::Prepare(system.data(), size, size, true);
     EXPECT_EQ(prepared.refusal, Handler::Refusal::None);
-    EXPECT_EQ(prepared.dataBuffer, callers);
+    EXPECT_EQ(prepared.request.DataBuffer, callers);
     EXPECT_EQ(prepared.systemData, nullptr) << "nothing of the caller's buffer is in the system buffer";
 
     request.DataBuffer = nullptr;

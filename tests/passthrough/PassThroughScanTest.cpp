@@ -263,8 +263,10 @@ TEST(PassThroughScan, AUnitWithoutNameIsTheCdRomNumberedByTheUnitsLetteredBefore
     EXPECT_EQ(bench.Leftovers(), "");
 }
 
-TEST(PassThroughScan, PortsWhoseInquiryDataCannotBeHadAreSkippedAndTheScanGoesOn) {
-    // One unit on bus 0 whose inquiry entry starts at OFFSET and says it is followed by NEXT.
+TEST(PassThroughScan, APortIsSkippedOnlyWhenItsInquiryDataCannotBeHad) {
+    // Bus 0 of a one-bus answer claims UNITS units, the first entry at OFFSET saying it is
+    // followed by NEXT. The scan reads only the two counts, so a chain that looks broken does not
+    // keep the drive off the list.
     auto answer = [](uint32_t units, uint32_t offset, uint32_t next, uint32_t length) {
         std::vector<uint8_t> bytes(2048, 0);
         bytes[0] = 1;
@@ -275,7 +277,9 @@ TEST(PassThroughScan, PortsWhoseInquiryDataCannotBeHadAreSkippedAndTheScanGoesOn
         ScsiInquiryData unit{};
         unit.InquiryDataLength = length;
         unit.NextInquiryDataOffset = next;
-        if (units != 0 && offset + offsetof(ScsiInquiryData, InquiryData) <= bytes.size()) {
+        // An entry claimed inside the head or the bus table points at those; none is written there.
+        const size_t tableEnd = offsetof(ScsiAdapterBusInfo, BusData) + sizeof bus;
+        if (units != 0 && offset >= tableEnd && offset + offsetof(ScsiInquiryData, InquiryData) <= bytes.size()) {
             std::memcpy(bytes.data() + offset, &unit, offsetof(ScsiInquiryData, InquiryData));
         }
         return bytes;
@@ -292,10 +296,14 @@ TEST(PassThroughScan, PortsWhoseInquiryDataCannotBeHadAreSkippedAndTheScanGoesOn
         {"inquiry data refused", 2, {}, false},
         {"more than 2048 bytes", 3, {}, false},
         {"bus on another number than its key", 4, {}, false},
-        {"unit entry beyond the buffer", 0, answer(1, 2040, 0, 36), false},
-        {"unit data beyond the buffer", 0, answer(1, 16, 0, 2048), false},
-        {"unit chain shorter than its count", 0, answer(2, 16, 0, 36), false},
-        {"unit entry inside the bus table", 0, answer(1, 4, 0, 36), false},
+        {"unit entry beyond the buffer", 0, answer(1, 2040, 0, 36), true},
+        {"unit entry far past the buffer", 0, answer(1, 0xFFFFFFF0u, 0, 36), true},
+        {"unit data beyond the buffer", 0, answer(1, 16, 0, 2048), true},
+        {"unit chain shorter than its count", 0, answer(2, 16, 0, 36), true},
+        {"unit chain linking out of the buffer", 0, answer(2, 16, 0xFFFFFFFFu, 36), true},
+        {"unit entry inside the bus table", 0, answer(1, 4, 0, 36), true},
+        {"no unit entry at all", 0, answer(1, 0, 0, 0), true},
+        {"no units on the bus", 0, answer(0, 0, 0, 0), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -99,8 +99,9 @@ const std::string* SimulatedNtMachine::KeyPath(Key key) const {
     return it != openKeys_.end() ? &it->second : nullptr;
 }
 
-int32_t SimulatedNtMachine::OpenKey(Key parent, const char* subKey, uint32_t, uint32_t access, Key* key) {
+int32_t SimulatedNtMachine::OpenKey(Key parent, const char* subKey, uint32_t options, uint32_t access, Key* key) {
     Call& call = Log(CallKind::OpenKey);
+    call.Options = options;
     call.Access = access;
     const std::string* base = KeyPath(parent);
     if (base == nullptr) return Fail(call, ErrorInvalidHandle);
@@ -156,7 +157,10 @@ int32_t SimulatedNtMachine::QueryValue(Key key, const char* name, uint32_t* type
         *length = size;
         return Fail(call, ErrorMoreData);
     }
-    if (data != nullptr) std::memcpy(data, found->Bytes.data(), size);
+    if (data != nullptr) {
+        std::memcpy(data, found->Bytes.data(), size);
+        if (valueRoomPoison_ >= 0) std::memset(data + size, valueRoomPoison_, *length - size);
+    }
     if (length != nullptr) *length = size;
     return ErrorSuccess;
 }
@@ -185,6 +189,10 @@ void SimulatedNtMachine::RemoveDosName(const std::string& name) {
     dosNames_.erase(Lower(name));
 }
 
+void SimulatedNtMachine::SetDosNameAnswer(const std::string& name, const std::string& bytes) {
+    rawDosAnswers_[Lower(name)] = bytes;
+}
+
 uint32_t SimulatedNtMachine::QueryDosDeviceName(const char* name, char* targets, uint32_t room) {
     Call& call = Log(CallKind::QueryDosDeviceName);
     if (name == nullptr) {
@@ -192,6 +200,15 @@ uint32_t SimulatedNtMachine::QueryDosDeviceName(const char* name, char* targets,
         return 0;
     }
     call.Path = name;
+    const auto raw = rawDosAnswers_.find(Lower(name));
+    if (raw != rawDosAnswers_.end()) {
+        if (targets == nullptr || room < raw->second.size()) {
+            Fail(call, ErrorInsufficientBuffer);
+            return 0;
+        }
+        std::memcpy(targets, raw->second.data(), raw->second.size());
+        return static_cast<uint32_t>(raw->second.size());
+    }
     const auto it = dosNames_.find(Lower(name));
     if (it == dosNames_.end()) {
         Fail(call, ErrorFileNotFound);

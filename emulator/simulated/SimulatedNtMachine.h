@@ -41,6 +41,7 @@ public:
         CallKind Kind = CallKind::OpenKey;
         std::string Path;   // key path below HKLM, DOS name, or file path
         std::string Name;   // value name
+        uint32_t Options = 0;  // of a key's open
         uint32_t Access = 0;
         uint32_t Sharing = 0;
         uint32_t Disposition = 0;
@@ -61,10 +62,16 @@ public:
     // Stores BYTES as given: a REG_SZ need not end in NUL.
     void SetValue(const std::string& path, const std::string& name, uint32_t type, const std::string& bytes);
     void FailKeyInfo(bool fail) { failKeyInfo_ = fail; }
+    // Fills the room past a value that QueryValue returns with BYTE, as the ANSI call may leave
+    // its scratch there: a reader that looks past the length it was given sees it. -1: untouched.
+    void PoisonValueRoom(int byte) { valueRoomPoison_ = byte; }
 
     // DOS device names. A new target goes in front of the name's list, as DefineDosDevice does.
     void DefineDosName(const std::string& name, const std::string& target);
     void RemoveDosName(const std::string& name);
+    // Answers QueryDosDevice of NAME with exactly BYTES and their count, NULs or none: what a
+    // caller must survive whatever the name service hands back.
+    void SetDosNameAnswer(const std::string& name, const std::string& bytes);
 
     // Devices, by NT name. A port also gets its DOS name "ScsiN:" as port drivers create it; its
     // inquiry data report the buses with these unit counts (targets 0, 1, ... of each bus).
@@ -162,7 +169,9 @@ private:
     std::map<Handle, OpenHandle> openHandles_;
     Key nextKey_ = 0x1000;
     Handle nextHandle_ = 0x100;
+    std::map<std::string, std::string> rawDosAnswers_;          // lower-case name -> bytes
     bool failKeyInfo_ = false;
+    int valueRoomPoison_ = -1;
     bool accessChecked_ = true;
     bool statusForced_ = false;
     uint8_t forcedStatus_ = 0;

@@ -91,6 +91,12 @@ TEST(PassThroughScan, ListsDrivesInPortBusTargetOrderEachWithItsOwnLetter) {
     EXPECT_EQ(list.At(1)->ControllerId, 0x6E2A);
     EXPECT_EQ(list.At(1)->FlashSize, 524288u);
     EXPECT_EQ(list.At(2)->VersionMajor, 3);
+    // Every key of the map, at every level, is opened plainly for reading.
+    for (const SimulatedNtMachine::Call& open : bench.Machine.CallsOf(Kind::OpenKey)) {
+        SCOPED_TRACE(open.Path);
+        EXPECT_EQ(open.Options, 0u);
+        EXPECT_EQ(open.Access, 0x20019u);
+    }
     EXPECT_EQ(bench.Leftovers(), "");
 }
 
@@ -207,6 +213,8 @@ TEST(PassThroughScan, UnitsAreTakenByTypeAndFoundByDeviceNameAndDriveLetter) {
          cdRom0, "E:"},
         {"no name: CdRom0", true, sz, false, "", {{"E:", cdRom0}}, cdRom0, "E:"},
         {"name without NUL", true, sz, true, "CdRom3", {{"E:", "\\Device\\CdRom3"}}, "\\Device\\CdRom3", "E:"},
+        {"name filling its 64 bytes", true, sz, true, "CdRom5" + std::string(58, '\0'),
+         {{"E:", "\\Device\\CdRom5"}}, "\\Device\\CdRom5", "E:"},
         {"name beyond 64 bytes: CdRom0", true, sz, true, PassThroughBench::Sz(std::string(70, 'N')), {{"E:", cdRom0}},
          cdRom0, "E:"},
         // The longest target whose answer, with its two NULs, fits the letter's 64 bytes.
@@ -243,6 +251,40 @@ TEST(PassThroughScan, UnitsAreTakenByTypeAndFoundByDeviceNameAndDriveLetter) {
         for (const std::string& asked : PathsOf(bench.Machine, Kind::QueryDosDeviceName)) {
             EXPECT_TRUE(asked != "A:" && asked != "B:") << asked;
         }
+        EXPECT_EQ(bench.Leftovers(), "");
+    }
+}
+
+TEST(PassThroughScan, AnswersAreReadOnlyAsFarAsTheCallSaysItStored) {
+    const std::string cdRom0 = "\\Device\\CdRom0";
+    struct Case {
+        const char* what;
+        std::string type;
+        std::string letterAnswer;  // E:'s answer as stored, "" for the usual one
+        std::string portAnswer;    // scsi0:'s answer as stored, "" for the usual one
+        bool listed;
+    };
+    const Case cases[] = {
+        {"the usual answers", "CdRomPeripheral", "", "", true},
+        // The room past the value holds the type's last letter: only the length tells.
+        {"type one letter short", "CdRomPeriphera", "", "", false},
+        {"letter answer with its NULs", "CdRomPeripheral", cdRom0 + std::string(2, '\0'), "", true},
+        {"letter answer with no NUL in its count", "CdRomPeripheral", cdRom0, "", false},
+        {"port answer with its NULs", "CdRomPeripheral", "", "\\Device\\Ide\\IdePort0" + std::string(2, '\0'),
+         true},
+        {"port answer with no NUL in its count", "CdRomPeripheral", "", "\\Device\\Ide\\IdePort0", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PassThroughBench bench;
+        bench.AddPort(0, {1});
+        bench.AddUnit(0, 0, 0, "CdRom0");
+        bench.Machine.SetValue(PassThroughBench::UnitKey(0, 0, 0), "Type", NtStorageApi::RegSz, c.type);
+        bench.AddDrive(cdRom0, 0, 0, 0, "E:");
+        bench.Machine.PoisonValueRoom('l');
+        if (!c.letterAnswer.empty()) bench.Machine.SetDosNameAnswer("E:", c.letterAnswer);
+        if (!c.portAnswer.empty()) bench.Machine.SetDosNameAnswer("scsi0:", c.portAnswer);
+        EXPECT_EQ(bench.Scan().Count(), c.listed ? 1u : 0u);
         EXPECT_EQ(bench.Leftovers(), "");
     }
 }

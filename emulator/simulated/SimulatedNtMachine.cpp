@@ -333,6 +333,7 @@ int SimulatedNtMachine::DeviceControl(Handle handle, uint32_t code, void* input,
     call.ControlCode = code;
     call.InputLength = inputLength;
     call.OutputLength = outputLength;
+    call.HasInput = input != nullptr;
     call.SameBuffer = input != nullptr && input == output;
     const auto open = openHandles_.find(handle);
     if (open == openHandles_.end()) return Refuse(call, ErrorInvalidHandle);

@@ -49,6 +49,7 @@ public:
         uint32_t ControlCode = 0;
         uint32_t InputLength = 0;
         uint32_t OutputLength = 0;
+        bool HasInput = false;     // an input buffer was given
         bool SameBuffer = false;   // input and output the same memory
         bool HasEnvelope = false;
         Envelope Request;

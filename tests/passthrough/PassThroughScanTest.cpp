@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -132,6 +133,16 @@ TEST(PassThroughScan, FromWindows2000OnOnlyTheTwoIdeChannelsAreScanned) {
             EXPECT_EQ(opens[0].Access, 0xC0000000u);
             EXPECT_EQ(opens[0].Sharing, 3u);
             EXPECT_EQ(opens[0].Disposition, 3u);
+            // Its inquiry data: IOCTL_SCSI_GET_INQUIRY_DATA, nothing in, 2048 bytes of room.
+            const auto controls = bench.Machine.CallsOf(Kind::DeviceControl);
+            ASSERT_GE(controls.size(), 1u);
+            std::string portDevice = c.portDevice;
+            for (char& ch : portDevice) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            EXPECT_EQ(controls[0].Path, portDevice) << "the port's own handle";
+            EXPECT_EQ(controls[0].ControlCode, 0x4100Cu);
+            EXPECT_FALSE(controls[0].HasInput);
+            EXPECT_EQ(controls[0].InputLength, 0u);
+            EXPECT_EQ(controls[0].OutputLength, 2048u);
         }
         EXPECT_EQ(bench.Leftovers(), "");
     }

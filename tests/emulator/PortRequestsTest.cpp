@@ -128,6 +128,45 @@ TEST(PassThroughRequestHandler, AnswersWithStatusSenseAndTheDataMoved) {
     EXPECT_EQ(Handler::Complete(prepared, system.data(), 50, result), 50u);
 }
 
+TEST(PassThroughRequestHandler, ADirectRequestReportsTheCountTheDriveMoved) {
+    emulator::DriveConfig config;
+    config.flashSize = 0x1000;
+    std::vector<uint8_t> flash(config.flashSize, 0x5A), staging(config.flashSize, 0x5A);
+    EmulatedDrive drive(config, flash.data(), staging.data());
+    const struct {
+        const char* what;
+        uint8_t cdb[10];
+        uint8_t dataIn;
+        uint32_t transfer;
+        uint32_t moved;
+    } cases[] = {
+        {"dump", {0x3C, 0x01, 0, 0, 0x08, 0, 0, 0x01, 0x00, 0x01}, ScsiIoctlDataIn, 0x100, 0x100},
+        {"dump beyond the flash", {0x3C, 0x01, 0, 0, 0x0F, 0x80, 0, 0x01, 0x00, 0x01}, ScsiIoctlDataIn, 0x100, 0},
+        {"identity with room to spare", {0x3C, 0x01, 0, 0, 0, 0, 0, 0, 0xC0, 0}, ScsiIoctlDataIn, 0xC0, 16},
+        {"chunk written", {0x3B, 0x07, 0, 0, 0x04, 0, 0, 0x00, 0x40, 0}, ScsiIoctlDataOut, 0x40, 0x40},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> callers(c.transfer, 0xEE);
+        std::vector<uint8_t> system(sizeof(ScsiPassThroughDirect) + 64, 0);
+        ScsiPassThroughDirect request{};
+        request.Length = sizeof request;
+        request.CdbLength = 10;
+        request.DataIn = c.dataIn;
+        request.DataTransferLength = c.transfer;
+        request.DataBuffer = callers.data();
+        std::memcpy(request.Cdb, c.cdb, sizeof c.cdb);
+        std::memcpy(system.data(), &request, sizeof request);
+        const uint32_t size = static_cast<uint32_t>(system.size());
+        const Handler::Prepared prepared = Handler::Prepare(system.data(), size, size, true);
+        ASSERT_EQ(prepared.refusal, Handler::Refusal::None);
+        const EmulatedDrive::Result result =
+            drive.Execute(Handler::DriveRequest(prepared, system.data(), callers.data()));
+        EXPECT_EQ(Handler::Complete(prepared, system.data(), size, result), sizeof(ScsiPassThroughDirect));
+        EXPECT_EQ(Read<ScsiPassThroughDirect>(system).DataTransferLength, c.moved);
+    }
+}
+
 TEST(PortInquiryData, ListsEachBusAndChainsItsUnits) {
     emulator::DriveConfig drive;
     const PortInquiryData::Unit units[] = {{0, 0, &drive}, {0, 3, nullptr}, {1, 2, &drive}, {5, 0, &drive}};

@@ -17,7 +17,6 @@ public:
         module_ = api_.LoadLibraryNamed(name);
         return module_ != nullptr ? 1 : 0;
     }
-    int Held() const { return module_ != nullptr ? 1 : 0; }
     // GetProcAddress in the held library; null when it has no such entry point.
     AspiApi::Procedure Find(const char* name) const { return api_.FindEntryPoint(module_, name); }
     void Release() {

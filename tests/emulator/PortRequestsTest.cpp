@@ -56,10 +56,20 @@ TEST(PassThroughRequestHandler, RefusesEnvelopesAPortDriverWouldRefuse) {
     other[0] = 44 + 56 - sizeof(ScsiPassThrough);  // the other word size's structure
     EXPECT_EQ(refusal(other, room, room), Handler::Refusal::RevisionMismatch);
 
-    for (uint8_t cdbLength : {0, 17}) {
+    for (uint8_t cdbLength : {0, 16, 17}) {
         std::vector<uint8_t> system = Buffered(room, 36);
         system[offsetof(ScsiPassThrough, CdbLength)] = cdbLength;
-        EXPECT_EQ(refusal(system, room, room), Handler::Refusal::InvalidParameter) << int(cdbLength);
+        EXPECT_EQ(refusal(system, room, room),
+                  cdbLength == 16 ? Handler::Refusal::None : Handler::Refusal::InvalidParameter)
+            << int(cdbLength);
+    }
+    // Sense that just fits the output, and one byte past it, for a request without data.
+    for (const uint8_t senseLength : {1, 24}) {
+        std::vector<uint8_t> system = Buffered(room, 0);
+        system[offsetof(ScsiPassThrough, SenseInfoLength)] = senseLength;
+        EXPECT_EQ(refusal(system, room, SenseAt + senseLength), Handler::Refusal::None) << int(senseLength);
+        EXPECT_EQ(refusal(system, room, SenseAt + senseLength - 1), Handler::Refusal::InvalidParameter)
+            << int(senseLength);
     }
     // Sense that would not fit the output; data in beyond the output, data out beyond the input.
     EXPECT_EQ(refusal(Buffered(room, 36), room, SenseAt + 23), Handler::Refusal::InvalidParameter);
@@ -155,6 +165,8 @@ TEST(PassThroughRequestHandler, ADirectRequestReportsTheCountTheDriveMoved) {
         request.DataIn = c.dataIn;
         request.DataTransferLength = c.transfer;
         request.DataBuffer = callers.data();
+        request.SenseInfoLength = 24;
+        request.SenseInfoOffset = sizeof request + 8;
         std::memcpy(request.Cdb, c.cdb, sizeof c.cdb);
         std::memcpy(system.data(), &request, sizeof request);
         const uint32_t size = static_cast<uint32_t>(system.size());
@@ -162,8 +174,11 @@ TEST(PassThroughRequestHandler, ADirectRequestReportsTheCountTheDriveMoved) {
         ASSERT_EQ(prepared.refusal, Handler::Refusal::None);
         const EmulatedDrive::Result result =
             drive.Execute(Handler::DriveRequest(prepared, system.data(), callers.data()));
-        EXPECT_EQ(Handler::Complete(prepared, system.data(), size, result), sizeof(ScsiPassThroughDirect));
+        // The request, and the drive's 18 bytes of sense when it refused the command.
+        const uint32_t back = sizeof(ScsiPassThroughDirect) + (c.moved == 0 ? 8 + 18 : 0);
+        EXPECT_EQ(Handler::Complete(prepared, system.data(), size, result), back);
         EXPECT_EQ(Read<ScsiPassThroughDirect>(system).DataTransferLength, c.moved);
+        EXPECT_EQ(Read<ScsiPassThroughDirect>(system).SenseInfoLength, c.moved == 0 ? 18 : 0);
     }
 }
 

@@ -133,6 +133,7 @@ TEST(PassThroughScan, FromWindows2000OnOnlyTheTwoIdeChannelsAreScanned) {
             EXPECT_EQ(opens[0].Access, 0xC0000000u);
             EXPECT_EQ(opens[0].Sharing, 3u);
             EXPECT_EQ(opens[0].Disposition, 3u);
+            EXPECT_EQ(opens[0].Flags, 0u);
             // Its inquiry data: IOCTL_SCSI_GET_INQUIRY_DATA, nothing in, 2048 bytes of room.
             const auto controls = bench.Machine.CallsOf(Kind::DeviceControl);
             ASSERT_GE(controls.size(), 1u);
@@ -226,6 +227,8 @@ TEST(PassThroughScan, UnitsAreTakenByTypeAndFoundByDeviceNameAndDriveLetter) {
         {"name without NUL", true, sz, true, "CdRom3", {{"E:", "\\Device\\CdRom3"}}, "\\Device\\CdRom3", "E:"},
         {"name filling its 64 bytes", true, sz, true, "CdRom5" + std::string(58, '\0'),
          {{"E:", "\\Device\\CdRom5"}}, "\\Device\\CdRom5", "E:"},
+        {"name one byte beyond its 64: CdRom0", true, sz, true, "CdRom5" + std::string(59, '\0'), {{"E:", cdRom0}},
+         cdRom0, "E:"},
         {"name beyond 64 bytes: CdRom0", true, sz, true, PassThroughBench::Sz(std::string(70, 'N')), {{"E:", cdRom0}},
          cdRom0, "E:"},
         // The longest target whose answer, with its two NULs, fits the letter's 64 bytes.

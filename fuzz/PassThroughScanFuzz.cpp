@@ -1,6 +1,7 @@
 // The pass-through scan on an NT machine built from the input: which device-map keys exist, what
 // the units' Type and DeviceName values hold (any type, any bytes, NUL or not), which DOS names
-// point where, what each port answers to the inquiry-data request, and what the drives report.
+// point where (or the raw answer a lookup gets), what the registry leaves past a value, what each
+// port answers to the inquiry-data request, and what the drives report.
 // Whatever the machine says, the scan closes all it opens, keeps only sound records, and a second
 // scan finds what the first did.
 #include <cstring>
@@ -102,14 +103,19 @@ void AddUnits(FuzzInput& in, SimulatedNtMachine& machine, std::deque<std::unique
     }
 }
 
-// DOS names of any spelling, pointing anywhere: the letter lookup reads their answers.
+// DOS names of any spelling, pointing anywhere, some answered with raw bytes (NULs or none):
+// the port check and the letter lookup read their answers.
 void AddDosNames(FuzzInput& in, SimulatedNtMachine& machine) {
     const unsigned names = in.Below(4);
     for (unsigned i = 0; i < names; ++i) {
         const unsigned letter = in.Below(30);
         const std::string name = letter < 26 ? std::string(1, static_cast<char>('A' + letter)) + ":"
                                               : "scsi" + std::to_string(letter - 26) + ":";
-        machine.DefineDosName(name, in.Text());
+        if (in.Below(4) == 3) {
+            machine.SetDosNameAnswer(name, in.Text());
+        } else {
+            machine.DefineDosName(name, in.Text());
+        }
     }
 }
 
@@ -160,6 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AddPorts(in, machine);
     AddUnits(in, machine, drives);
     AddDosNames(in, machine);
+    // What the registry leaves past a value must not decide anything.
+    if (in.Bit()) machine.PoisonValueRoom(in.Byte());
 
     PassThroughTransport transport(machine);
     CheckNothingLeftOpen(machine, transport);

@@ -10,12 +10,11 @@ constexpr size_t HaUniqueMaxTargets = 3;
 
 }  // namespace
 
-AspiTransport::AspiTransport(AspiApi& api) : api_(api) {
-    library_ = api_.LoadLibraryNamed(LibraryName);
-    if (library_ != nullptr) {
+AspiTransport::AspiTransport(AspiApi& api) : library_(api) {
+    if (library_.Load(LibraryName)) {
         // Both are looked up even when the first is missing, as the manager's clients always have.
-        const AspiApi::Procedure supportInfo = api_.FindEntryPoint(library_, SupportInfoName);
-        const AspiApi::Procedure sendCommand = api_.FindEntryPoint(library_, SendCommandName);
+        const AspiApi::Procedure supportInfo = library_.Find(SupportInfoName);
+        const AspiApi::Procedure sendCommand = library_.Find(SendCommandName);
         if (supportInfo != nullptr && sendCommand != nullptr) {
             getSupportInfo_ = reinterpret_cast<AspiApi::SupportInfoEntry>(supportInfo);
             sendCommand_ = reinterpret_cast<AspiApi::SendCommandEntry>(sendCommand);
@@ -30,15 +29,13 @@ AspiTransport::AspiTransport(AspiApi& api) : api_(api) {
     ClearDeviceRecord(CurrentDevice);
 }
 
-AspiTransport::~AspiTransport() {
-    if (library_ != nullptr) ReleaseLibrary();
-}
+// The library holder releases what is still held.
+AspiTransport::~AspiTransport() = default;
 
 void AspiTransport::ReleaseLibrary() {
-    api_.FreeLoadedLibrary(library_);
-    library_ = nullptr;
     getSupportInfo_ = nullptr;
     sendCommand_ = nullptr;
+    library_.Release();
 }
 
 uint32_t AspiTransport::TargetCount(uint8_t adapter) {

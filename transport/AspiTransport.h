@@ -6,6 +6,7 @@
 #include "transport/AspiRequestBlocks.h"
 #include "transport/DriveCommandSet.h"
 #include "transport/DriveTransport.h"
+#include "transport/LibraryHolder.h"
 
 // The drive-access layer of Windows 95/98: the ASPI for Win32 manager. A drive is addressed by
 // host adapter (PathId) and target alone, so there is no handle to open. Every command is a fresh
@@ -47,8 +48,7 @@ private:
     // INQUIRY and the identity query answer into answer_, cleared before each.
     int Query(const CommandDescriptorBlock& cdb);
 
-    AspiApi& api_;
-    AspiApi::Module library_ = nullptr;
+    LibraryHolder library_;
     AspiApi::SupportInfoEntry getSupportInfo_ = nullptr;
     AspiApi::SendCommandEntry sendCommand_ = nullptr;
     uint8_t answer_[AnswerBufferSize] = {};

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "transport/DeviceHandleHolder.h"
+#include "transport/KeyHolder.h"
 #include "transport/OsVersionInfo.h"
 
 namespace {
@@ -28,6 +30,23 @@ constexpr uint32_t WindowsTwoThousand = 5;
 static_assert(LetterRoom == sizeof(DeviceRecord::DosDeviceName), "the letter buffer is copied whole");
 static_assert(PassThroughTransport::InquiryTransferLength == sizeof(PassThroughCommandArea::Data),
               "INQUIRY fills the whole data area");
+
+// What the buffered commands hand the port driver: INQUIRY only the request, the identity query
+// the request and the sense area; both get the data area's room after the sense area back.
+constexpr uint32_t InquiryInputLength = sizeof(ScsiPassThrough);
+constexpr uint32_t IdentityInputLength = offsetof(PassThroughCommandArea, Data);
+constexpr uint32_t BufferedOutputLength(uint32_t transferLength) {
+    return static_cast<uint32_t>(offsetof(PassThroughCommandArea, Data)) + transferLength;
+}
+
+#if defined(__i386__) || defined(_M_IX86)
+// The lengths the 32-bit program passes, as NT's port drivers have always received them.
+static_assert(InquiryInputLength == 44 && BufferedOutputLength(PassThroughTransport::InquiryTransferLength) == 592,
+              "INQUIRY envelope: 44 bytes in, 592 out");
+static_assert(IdentityInputLength == 80 && BufferedOutputLength(PassThroughTransport::IdentityTransferLength) == 272,
+              "identity envelope: 80 bytes in, 272 out");
+static_assert(sizeof(DirectCommandArea) == 80, "direct envelope: 80 bytes in and out");
+#endif
 
 // 0 when the text would not fit: a cut name could open or match something else.
 __attribute__((format(printf, 3, 4))) int Format(char* buffer, size_t size, const char* format, ...) {
@@ -55,32 +74,18 @@ int TwoThousandOrLater() {
     return OsVersionInfo.dwMajorVersion >= WindowsTwoThousand ? 1 : 0;
 }
 
+// The scan reads the bus count and one bus's unit count, nothing of the unit chains: what a port
+// says of its units (offsets, lengths, links) cannot keep a drive off the list. Every bus entry
+// the count can name lies inside the buffer.
+static_assert(offsetof(ScsiAdapterBusInfo, BusData) + 255 * sizeof(ScsiBusData) <=
+                  PassThroughTransport::InquiryDataBufferSize,
+              "every bus entry lies inside the inquiry data");
+
 ScsiBusData BusEntry(const uint8_t* inquiryData, unsigned bus) {
     ScsiBusData entry;
     std::memcpy(&entry, inquiryData + offsetof(ScsiAdapterBusInfo, BusData) + bus * sizeof(ScsiBusData),
                 sizeof entry);
     return entry;
-}
-
-// Whether everything the adapter reports lies inside the answer: its bus table and, for each bus,
-// the chain of as many units as the bus claims.
-int InquiryDataIsSound(const uint8_t* data, size_t size) {
-    constexpr size_t unitHead = offsetof(ScsiInquiryData, InquiryData);
-    const unsigned buses = data[offsetof(ScsiAdapterBusInfo, NumberOfBuses)];
-    const size_t tableEnd = offsetof(ScsiAdapterBusInfo, BusData) + buses * sizeof(ScsiBusData);
-    if (tableEnd > size) return 0;
-    for (unsigned bus = 0; bus < buses; ++bus) {
-        const ScsiBusData entry = BusEntry(data, bus);
-        size_t at = entry.InquiryDataOffset;
-        for (unsigned unit = 0; unit < entry.NumberOfLogicalUnits; ++unit) {
-            if (at < tableEnd || at > size || size - at < unitHead) return 0;
-            ScsiInquiryData head{};
-            std::memcpy(&head, data + at, unitHead);
-            if (head.InquiryDataLength > size - at - unitHead) return 0;
-            at = head.NextInquiryDataOffset;
-        }
-    }
-    return 1;
 }
 
 // A bus that the adapter did not report has no units.
@@ -109,14 +114,13 @@ void FillEnvelope(Request& request, const DeviceRecord& device, const CommandDes
 }  // namespace
 
 PassThroughTransport::PassThroughTransport(NtStorageApi& storage) : storage_(storage) {
-    Api::Key map = 0;
-    if (storage_.OpenKey(Api::LocalMachine, ScsiMapKey, 0, Api::KeyRead, &map) == Api::ErrorSuccess) {
+    KeyHolder map(storage_);
+    if (map.OpenForReading(ScsiMapKey) == Api::ErrorSuccess) {
         uint32_t ports = 0;
-        if (storage_.QueryKeyInfo(map, &ports) == Api::ErrorSuccess) {
+        if (storage_.QueryKeyInfo(map.Get(), &ports) == Api::ErrorSuccess) {
             AdapterCount = ports;
             Usable = 1;
         }
-        storage_.CloseKey(map);
     }
     ClearDeviceRecord(CurrentDevice);
 }
@@ -144,10 +148,8 @@ void PassThroughTransport::EnumerateDevices(DeviceList& list) {
 }
 
 int PassThroughTransport::KeyExists(const char* path) {
-    Api::Key key = 0;
-    if (storage_.OpenKey(Api::LocalMachine, path, 0, Api::KeyRead, &key) != Api::ErrorSuccess) return 0;
-    storage_.CloseKey(key);
-    return 1;
+    KeyHolder key(storage_);
+    return key.OpenForReading(path) == Api::ErrorSuccess ? 1 : 0;
 }
 
 int PassThroughTransport::PortIsIdePort() {
@@ -165,11 +167,12 @@ int PassThroughTransport::ReadInquiryData(uint8_t* inquiryData) {
     DeviceHandle = storage_.CreateDeviceFile(path, Api::GenericRead | Api::GenericWrite,
                                              Api::FileShareRead | Api::FileShareWrite, Api::OpenExisting, 0);
     if (DeviceHandle == Api::InvalidHandle) return 0;
+    DeviceHandleHolder port(storage_, DeviceHandle);
     uint32_t returned = 0;
-    const int answered = storage_.DeviceControl(DeviceHandle, IoctlScsiGetInquiryData, nullptr, 0, inquiryData,
-                                                InquiryDataBufferSize, &returned);
-    ReleaseDeviceHandle();
-    return answered && InquiryDataIsSound(inquiryData, InquiryDataBufferSize) ? 1 : 0;
+    return storage_.DeviceControl(DeviceHandle, IoctlScsiGetInquiryData, nullptr, 0, inquiryData,
+                                  InquiryDataBufferSize, &returned) != 0
+               ? 1
+               : 0;
 }
 
 void PassThroughTransport::ScanBuses(DeviceList& list, const uint8_t* inquiryData, uint32_t& lettered) {
@@ -197,30 +200,25 @@ void PassThroughTransport::ScanUnits(DeviceList& list, uint32_t unitCount, uint3
                     unsigned{CurrentDevice.TargetId}, unsigned{CurrentDevice.Lun})) {
             continue;
         }
-        Api::Key unit = 0;
-        if (storage_.OpenKey(Api::LocalMachine, path, 0, Api::KeyRead, &unit) != Api::ErrorSuccess) continue;
+        KeyHolder unit(storage_);
+        if (unit.OpenForReading(path) != Api::ErrorSuccess) continue;
         ++targetsFound;
         ExamineUnit(list, unit, lettered);
     }
 }
 
-void PassThroughTransport::ExamineUnit(DeviceList& list, Api::Key unit, uint32_t& lettered) {
-    if (!IsCdRomUnit(unit)) {
-        storage_.CloseKey(unit);
-        return;
-    }
+void PassThroughTransport::ExamineUnit(DeviceList& list, KeyHolder& unit, uint32_t& lettered) {
+    if (!IsCdRomUnit(unit.Get())) return;
     char deviceName[DeviceNameRoom] = {};
-    ReadDeviceName(unit, deviceName, lettered);
-    if (!FindDriveLetter(deviceName)) {
-        storage_.CloseKey(unit);
-        return;
-    }
-    storage_.CloseKey(unit);
+    ReadDeviceName(unit.Get(), deviceName, lettered);
+    if (!FindDriveLetter(deviceName)) return;
+    // Closed before the drive is opened: the key is not needed for the commands.
+    unit.Close();
     ++lettered;
 
     if (!OpenDrive()) return;
+    DeviceHandleHolder drive(storage_, DeviceHandle);
     if (InquireDevice() && IdentifyController()) list.Append(CurrentDevice);
-    ReleaseDeviceHandle();
 }
 
 int PassThroughTransport::IsCdRomUnit(Api::Key unit) {
@@ -286,20 +284,14 @@ int PassThroughTransport::OpenDrive() {
 }
 
 void PassThroughTransport::CloseDevice() {
-    ReleaseDeviceHandle();
-}
-
-void PassThroughTransport::ReleaseDeviceHandle() {
-    // A handle that never opened is not closed: INVALID_HANDLE_VALUE is also the process's own.
-    if (DeviceHandle != Api::InvalidHandle) storage_.CloseDeviceHandle(DeviceHandle);
-    DeviceHandle = Api::InvalidHandle;
+    DeviceHandleHolder(storage_, DeviceHandle).Close();
 }
 
 int PassThroughTransport::InquireDevice() {
     PassThroughCommandArea area;
     // The port driver gets 512 bytes of room although the drive is asked for 192.
     if (!SendBuffered(DriveCommandSet::Inquiry(DriveCommandSet::PassThroughAllocationLength), InquiryTransferLength,
-                      sizeof(ScsiPassThrough), area)) {
+                      InquiryInputLength, area)) {
         return 0;
     }
     if (area.Request.ScsiStatus != ScsiStatusGood) return 0;
@@ -309,7 +301,7 @@ int PassThroughTransport::InquireDevice() {
 int PassThroughTransport::IdentifyController() {
     PassThroughCommandArea area;
     if (!SendBuffered(DriveCommandSet::IdentityQuery(DriveCommandSet::PassThroughAllocationLength),
-                      IdentityTransferLength, offsetof(PassThroughCommandArea, Data), area)) {
+                      IdentityTransferLength, IdentityInputLength, area)) {
         return 0;
     }
     // Not ScsiStatus: some drives of the family end this query with CHECK CONDITION yet deliver
@@ -323,32 +315,41 @@ int PassThroughTransport::SendBuffered(const CommandDescriptorBlock& cdb, uint32
     FillEnvelope(area.Request, CurrentDevice, cdb, ScsiIoctlDataIn, transferLength,
                  offsetof(PassThroughCommandArea, Sense));
     area.Request.DataBufferOffset = offsetof(PassThroughCommandArea, Data);
-    const uint32_t outputLength = static_cast<uint32_t>(offsetof(PassThroughCommandArea, Data)) + transferLength;
     uint32_t returned = 0;
-    return storage_.DeviceControl(DeviceHandle, IoctlScsiPassThrough, &area, inputLength, &area, outputLength,
-                                  &returned);
+    return storage_.DeviceControl(DeviceHandle, IoctlScsiPassThrough, &area, inputLength, &area,
+                                  BufferedOutputLength(transferLength), &returned);
 }
 
 int PassThroughTransport::ReadBackChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) {
-    return SendDirect(DriveCommandSet::ReadBackChunk(bufferId, offset, length), ScsiIoctlDataIn, buffer, length);
+    return ReceiveChunk(DriveCommandSet::ReadBackChunk(bufferId, offset, length), buffer, length);
 }
 
 int PassThroughTransport::DumpFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) {
-    return SendDirect(DriveCommandSet::DumpFirmwareChunk(bufferId, offset, length), ScsiIoctlDataIn, buffer, length);
+    return ReceiveChunk(DriveCommandSet::DumpFirmwareChunk(bufferId, offset, length), buffer, length);
 }
 
 int PassThroughTransport::WriteFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) {
+    DirectCommandArea area;
     return SendDirect(DriveCommandSet::WriteFirmwareChunk(bufferId, offset, length), ScsiIoctlDataOut, buffer,
-                      length);
+                      length, area);
 }
 
 int PassThroughTransport::CommitFirmware() {
-    return SendDirect(DriveCommandSet::CommitFirmware(), ScsiIoctlDataOut, nullptr, 0);
+    DirectCommandArea area;
+    return SendDirect(DriveCommandSet::CommitFirmware(), ScsiIoctlDataOut, nullptr, 0, area);
+}
+
+int PassThroughTransport::ReceiveChunk(const CommandDescriptorBlock& cdb, uint8_t* buffer, uint32_t length) {
+    DirectCommandArea area;
+    if (!SendDirect(cdb, ScsiIoctlDataIn, buffer, length, area)) return 0;
+    // The port driver hands back the count it moved. A transfer that ended early with GOOD status
+    // leaves the end of the buffer as it was: taken for the chunk, it would be compared or saved
+    // as bytes the drive never sent.
+    return area.Request.DataTransferLength < length ? 0 : 1;
 }
 
 int PassThroughTransport::SendDirect(const CommandDescriptorBlock& cdb, uint8_t dataIn, uint8_t* buffer,
-                                     uint32_t length) {
-    DirectCommandArea area;
+                                     uint32_t length, DirectCommandArea& area) {
     std::memset(&area, 0, sizeof area);
     FillEnvelope(area.Request, CurrentDevice, cdb, dataIn, length, offsetof(DirectCommandArea, Sense));
     // The chunk stays in the caller's buffer: the port driver maps it, nothing is copied.

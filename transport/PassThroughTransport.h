@@ -4,6 +4,7 @@
 
 #include "transport/DriveCommandSet.h"
 #include "transport/DriveTransport.h"
+#include "transport/KeyHolder.h"
 #include "transport/NtStorageApi.h"
 #include "transport/ScsiPassThrough.h"
 
@@ -52,8 +53,8 @@ private:
     int ReadInquiryData(uint8_t* inquiryData);
     void ScanBuses(DeviceList& list, const uint8_t* inquiryData, uint32_t& lettered);
     void ScanUnits(DeviceList& list, uint32_t unitCount, uint32_t& lettered);
-    // Closes UNIT on every path.
-    void ExamineUnit(DeviceList& list, NtStorageApi::Key unit, uint32_t& lettered);
+    // UNIT is closed before the drive is opened, or by its holder on the other paths.
+    void ExamineUnit(DeviceList& list, KeyHolder& unit, uint32_t& lettered);
     int IsCdRomUnit(NtStorageApi::Key unit);
     void ReadDeviceName(NtStorageApi::Key unit, char* name, uint32_t lettered);
     // Puts the lowest drive letter whose DOS device is \Device\NAME into DosDeviceName.
@@ -61,11 +62,14 @@ private:
 
     // Opens \\.\<DosDeviceName of CurrentDevice> into DeviceHandle.
     int OpenDrive();
-    void ReleaseDeviceHandle();
 
     int SendBuffered(const CommandDescriptorBlock& cdb, uint32_t transferLength, uint32_t inputLength,
                      PassThroughCommandArea& area);
-    int SendDirect(const CommandDescriptorBlock& cdb, uint8_t dataIn, uint8_t* buffer, uint32_t length);
+    // The area holds the port driver's answer afterwards.
+    int SendDirect(const CommandDescriptorBlock& cdb, uint8_t dataIn, uint8_t* buffer, uint32_t length,
+                   DirectCommandArea& area);
+    // A read-back or dump: succeeds only when all LENGTH bytes arrived.
+    int ReceiveChunk(const CommandDescriptorBlock& cdb, uint8_t* buffer, uint32_t length);
 
     NtStorageApi& storage_;
 };

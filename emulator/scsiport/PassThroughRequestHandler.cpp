@@ -12,20 +12,21 @@ void CopyBytes(void* to, const void* from, size_t count) {
 }
 
 template <typename Request>
-void Decode(const uint8_t* system, PassThroughRequestHandler::Prepared& prepared) {
+void Decode(const uint8_t* system, PassThroughRequest& out) {
     Request request;
     CopyBytes(&request, system, sizeof request);
-    prepared.length = request.Length;
-    prepared.pathId = request.PathId;
-    prepared.targetId = request.TargetId;
-    prepared.lun = request.Lun;
-    prepared.cdbLength = request.CdbLength;
-    prepared.senseInfoLength = request.SenseInfoLength;
-    prepared.dataIn = request.DataIn;
-    prepared.dataTransferLength = request.DataTransferLength;
-    prepared.timeOutValue = request.TimeOutValue;
-    prepared.senseInfoOffset = request.SenseInfoOffset;
-    CopyBytes(prepared.cdb, request.Cdb, sizeof prepared.cdb);
+    out.Length = request.Length;
+    out.ScsiStatus = request.ScsiStatus;
+    out.PathId = request.PathId;
+    out.TargetId = request.TargetId;
+    out.Lun = request.Lun;
+    out.CdbLength = request.CdbLength;
+    out.SenseInfoLength = request.SenseInfoLength;
+    out.DataIn = request.DataIn;
+    out.DataTransferLength = request.DataTransferLength;
+    out.TimeOutValue = request.TimeOutValue;
+    out.SenseInfoOffset = request.SenseInfoOffset;
+    CopyBytes(out.Cdb, request.Cdb, sizeof out.Cdb);
 }
 
 // The port driver's answer for the results of one command, written back into the request.
@@ -48,43 +49,43 @@ size_t Larger(size_t a, size_t b) {
 PassThroughRequestHandler::Prepared PassThroughRequestHandler::Prepare(uint8_t* system, uint32_t inputLength,
                                                                        uint32_t outputLength, bool direct) {
     Prepared prepared;
-    prepared.direct = direct;
+    PassThroughRequest& request = prepared.request;
+    request.Direct = direct;
     const size_t requestSize = direct ? sizeof(ScsiPassThroughDirect) : sizeof(ScsiPassThrough);
     if (system == nullptr || inputLength < requestSize) {
         prepared.refusal = Refusal::InvalidParameter;
         return prepared;
     }
     if (direct) {
-        Decode<ScsiPassThroughDirect>(system, prepared);
-        ScsiPassThroughDirect request;
-        CopyBytes(&request, system, sizeof request);
-        prepared.dataBuffer = request.DataBuffer;
+        Decode<ScsiPassThroughDirect>(system, request);
+        ScsiPassThroughDirect platform;
+        CopyBytes(&platform, system, sizeof platform);
+        request.DataBuffer = platform.DataBuffer;
     } else {
-        Decode<ScsiPassThrough>(system, prepared);
-        ScsiPassThrough request;
-        CopyBytes(&request, system, sizeof request);
-        prepared.dataBufferOffset = request.DataBufferOffset;
+        Decode<ScsiPassThrough>(system, request);
+        ScsiPassThrough platform;
+        CopyBytes(&platform, system, sizeof platform);
+        request.DataBufferOffset = platform.DataBufferOffset;
     }
 
-    if (prepared.length != requestSize) {
+    if (request.Length != requestSize) {
         prepared.refusal = Refusal::RevisionMismatch;
         return prepared;
     }
-    if (prepared.cdbLength == 0 || prepared.cdbLength > sizeof prepared.cdb ||
-        (prepared.senseInfoLength != 0 &&
-         uint64_t{prepared.senseInfoOffset} + prepared.senseInfoLength > outputLength)) {
+    if (request.CdbLength == 0 || request.CdbLength > sizeof request.Cdb ||
+        (request.SenseInfoLength != 0 && uint64_t{request.SenseInfoOffset} + request.SenseInfoLength > outputLength)) {
         prepared.refusal = Refusal::InvalidParameter;
         return prepared;
     }
     if (prepared.HasData()) {
         if (direct) {
-            if (prepared.dataBuffer == nullptr) prepared.refusal = Refusal::InvalidParameter;
+            if (request.DataBuffer == nullptr) prepared.refusal = Refusal::InvalidParameter;
         } else {
-            const uint64_t end = uint64_t{prepared.dataBufferOffset} + prepared.dataTransferLength;
+            const uint64_t end = uint64_t{request.DataBufferOffset} + request.DataTransferLength;
             if (end > (prepared.DataIn() ? outputLength : inputLength)) {
                 prepared.refusal = Refusal::InvalidParameter;
             } else {
-                prepared.systemData = system + prepared.dataBufferOffset;
+                prepared.systemData = system + request.DataBufferOffset;
             }
         }
     }
@@ -95,31 +96,31 @@ EmulatedDrive::Request PassThroughRequestHandler::DriveRequest(const Prepared& p
                                                                uint8_t* data) {
     EmulatedDrive::Request command;
     // The CDB as read before the drive writes anything into the system buffer.
-    command.cdb = prepared.cdb;
-    command.cdbLength = prepared.cdbLength;
+    command.cdb = prepared.request.Cdb;
+    command.cdbLength = prepared.request.CdbLength;
     command.direction = data == nullptr      ? EmulatedDrive::Direction::None
                         : prepared.DataIn() ? EmulatedDrive::Direction::In
                                              : EmulatedDrive::Direction::Out;
     command.data = data;
-    command.dataLength = data != nullptr ? prepared.dataTransferLength : 0;
-    command.sense = prepared.senseInfoLength != 0 ? system + prepared.senseInfoOffset : nullptr;
-    command.senseLength = prepared.senseInfoLength;
+    command.dataLength = data != nullptr ? prepared.request.DataTransferLength : 0;
+    command.sense = prepared.request.SenseInfoLength != 0 ? system + prepared.request.SenseInfoOffset : nullptr;
+    command.senseLength = prepared.request.SenseInfoLength;
     return command;
 }
 
 uint32_t PassThroughRequestHandler::Complete(const Prepared& prepared, uint8_t* system, uint32_t outputLength,
                                              const EmulatedDrive::Result& result) {
     size_t back;
-    if (prepared.direct) {
+    if (prepared.request.Direct) {
         Store<ScsiPassThroughDirect>(system, result);
         back = sizeof(ScsiPassThroughDirect);
     } else {
         Store<ScsiPassThrough>(system, result);
         back = sizeof(ScsiPassThrough);
     }
-    if (result.senseWritten != 0) back = Larger(back, size_t{prepared.senseInfoOffset} + result.senseWritten);
-    if (!prepared.direct && prepared.DataIn() && prepared.systemData != nullptr) {
-        back = Larger(back, prepared.dataBufferOffset + result.transferred);
+    if (result.senseWritten != 0) back = Larger(back, size_t{prepared.request.SenseInfoOffset} + result.senseWritten);
+    if (!prepared.request.Direct && prepared.DataIn() && prepared.systemData != nullptr) {
+        back = Larger(back, prepared.request.DataBufferOffset + result.transferred);
     }
     return static_cast<uint32_t>(back < outputLength ? back : outputLength);
 }

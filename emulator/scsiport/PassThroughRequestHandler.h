@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "emulator/drive/EmulatedDrive.h"
+#include "emulator/scsiport/PassThroughRequest.h"
 #include "transport/ScsiPassThrough.h"
 
 namespace emulator {
@@ -26,27 +27,13 @@ public:
 
     struct Prepared {
         Refusal refusal = Refusal::None;
-        bool direct = false;
-        // The request's fields as the caller filled them.
-        uint16_t length = 0;
-        uint8_t pathId = 0;
-        uint8_t targetId = 0;
-        uint8_t lun = 0;
-        uint8_t cdbLength = 0;
-        uint8_t senseInfoLength = 0;
-        uint8_t dataIn = 0;
-        uint32_t dataTransferLength = 0;
-        uint32_t timeOutValue = 0;
-        uintptr_t dataBufferOffset = 0;  // buffered form
-        void* dataBuffer = nullptr;      // direct form: an address in the caller's process
-        uint32_t senseInfoOffset = 0;
-        uint8_t cdb[16] = {};
+        PassThroughRequest request;
 
         // Where the data go: inside the system buffer for the buffered form (null for the direct
         // form and for requests without data).
         uint8_t* systemData = nullptr;
-        bool HasData() const { return dataTransferLength != 0; }
-        bool DataIn() const { return dataIn != ScsiIoctlDataOut; }
+        bool HasData() const { return request.DataTransferLength != 0; }
+        bool DataIn() const { return request.DataIn != ScsiIoctlDataOut; }
     };
 
     // Reads and checks the request at the start of SYSTEM (inputLength bytes of input; the buffer

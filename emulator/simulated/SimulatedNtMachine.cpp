@@ -19,25 +19,6 @@ constexpr int32_t ErrorDeviceNotConnected = 1167;
 constexpr int32_t ErrorRevisionMismatch = 1306;
 
 
-SimulatedNtMachine::Envelope Decode(const emulator::PassThroughRequestHandler::Prepared& prepared) {
-    SimulatedNtMachine::Envelope envelope;
-    envelope.Direct = prepared.direct;
-    envelope.Length = prepared.length;
-    envelope.PathId = prepared.pathId;
-    envelope.TargetId = prepared.targetId;
-    envelope.Lun = prepared.lun;
-    envelope.CdbLength = prepared.cdbLength;
-    envelope.SenseInfoLength = prepared.senseInfoLength;
-    envelope.DataIn = prepared.dataIn;
-    envelope.DataTransferLength = prepared.dataTransferLength;
-    envelope.TimeOutValue = prepared.timeOutValue;
-    envelope.DataBufferOffset = prepared.dataBufferOffset;
-    envelope.DataBuffer = prepared.dataBuffer;
-    envelope.SenseInfoOffset = prepared.senseInfoOffset;
-    std::memcpy(envelope.Cdb, prepared.cdb, sizeof envelope.Cdb);
-    return envelope;
-}
-
 bool Wants(uint32_t access, uint32_t right) {
     return (access & right) != 0;
 }
@@ -118,8 +99,9 @@ const std::string* SimulatedNtMachine::KeyPath(Key key) const {
     return it != openKeys_.end() ? &it->second : nullptr;
 }
 
-int32_t SimulatedNtMachine::OpenKey(Key parent, const char* subKey, uint32_t, uint32_t access, Key* key) {
+int32_t SimulatedNtMachine::OpenKey(Key parent, const char* subKey, uint32_t options, uint32_t access, Key* key) {
     Call& call = Log(CallKind::OpenKey);
+    call.Options = options;
     call.Access = access;
     const std::string* base = KeyPath(parent);
     if (base == nullptr) return Fail(call, ErrorInvalidHandle);
@@ -175,7 +157,10 @@ int32_t SimulatedNtMachine::QueryValue(Key key, const char* name, uint32_t* type
         *length = size;
         return Fail(call, ErrorMoreData);
     }
-    if (data != nullptr) std::memcpy(data, found->Bytes.data(), size);
+    if (data != nullptr) {
+        std::memcpy(data, found->Bytes.data(), size);
+        if (valueRoomPoison_ >= 0) std::memset(data + size, valueRoomPoison_, *length - size);
+    }
     if (length != nullptr) *length = size;
     return ErrorSuccess;
 }
@@ -204,6 +189,10 @@ void SimulatedNtMachine::RemoveDosName(const std::string& name) {
     dosNames_.erase(Lower(name));
 }
 
+void SimulatedNtMachine::SetDosNameAnswer(const std::string& name, const std::string& bytes) {
+    rawDosAnswers_[Lower(name)] = bytes;
+}
+
 uint32_t SimulatedNtMachine::QueryDosDeviceName(const char* name, char* targets, uint32_t room) {
     Call& call = Log(CallKind::QueryDosDeviceName);
     if (name == nullptr) {
@@ -211,6 +200,15 @@ uint32_t SimulatedNtMachine::QueryDosDeviceName(const char* name, char* targets,
         return 0;
     }
     call.Path = name;
+    const auto raw = rawDosAnswers_.find(Lower(name));
+    if (raw != rawDosAnswers_.end()) {
+        if (targets == nullptr || room < raw->second.size()) {
+            Fail(call, ErrorInsufficientBuffer);
+            return 0;
+        }
+        std::memcpy(targets, raw->second.data(), raw->second.size());
+        return static_cast<uint32_t>(raw->second.size());
+    }
     const auto it = dosNames_.find(Lower(name));
     if (it == dosNames_.end()) {
         Fail(call, ErrorFileNotFound);
@@ -335,6 +333,7 @@ int SimulatedNtMachine::DeviceControl(Handle handle, uint32_t code, void* input,
     call.ControlCode = code;
     call.InputLength = inputLength;
     call.OutputLength = outputLength;
+    call.HasInput = input != nullptr;
     call.SameBuffer = input != nullptr && input == output;
     const auto open = openHandles_.find(handle);
     if (open == openHandles_.end()) return Refuse(call, ErrorInvalidHandle);
@@ -414,21 +413,29 @@ int SimulatedNtMachine::PassThroughControl(Call& call, const Device& device, boo
     if (input == nullptr || prepared.refusal == Handler::Refusal::InvalidParameter) {
         if (input != nullptr && inputLength >= (direct ? sizeof(ScsiPassThroughDirect) : sizeof(ScsiPassThrough))) {
             call.HasEnvelope = true;
-            call.Request = Decode(prepared);
+            call.Request = prepared.request;
         }
         return Refuse(call, ErrorInvalidParameter);
     }
     call.HasEnvelope = true;
-    call.Request = Decode(prepared);
+    call.Request = prepared.request;
     if (prepared.refusal == Handler::Refusal::RevisionMismatch) return Refuse(call, ErrorRevisionMismatch);
 
-    EmulatedDrive* drive = Target(device, prepared.pathId, prepared.targetId, prepared.lun);
+    EmulatedDrive* drive = Target(device, prepared.request.PathId, prepared.request.TargetId, prepared.request.Lun);
     if (drive == nullptr) return Refuse(call, ErrorDeviceNotConnected);
     // The direct form's data are the caller's own memory, which this machine shares.
     uint8_t* data = !prepared.HasData() ? nullptr
-                    : direct            ? static_cast<uint8_t*>(prepared.dataBuffer)
+                    : direct            ? static_cast<uint8_t*>(prepared.request.DataBuffer)
                                         : prepared.systemData;
-    EmulatedDrive::Result result = drive->Execute(Handler::DriveRequest(prepared, system.data(), data));
+    const bool endsEarly = dataInShortBy_ != 0 && data != nullptr && prepared.DataIn();
+    // A transfer that ends early: the drive answers into a scratch area, the caller gets its start.
+    std::vector<uint8_t> scratch(endsEarly ? prepared.request.DataTransferLength : 0);
+    EmulatedDrive::Result result =
+        drive->Execute(Handler::DriveRequest(prepared, system.data(), endsEarly ? scratch.data() : data));
+    if (endsEarly) {
+        result.transferred = result.transferred > dataInShortBy_ ? result.transferred - dataInShortBy_ : 0;
+        if (result.transferred != 0) std::memcpy(data, scratch.data(), result.transferred);
+    }
     if (statusForced_) result.status = forcedStatus_;
     const uint32_t back = Handler::Complete(prepared, system.data(), outputLength, result);
     call.Request.ScsiStatus = result.status;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "emulator/drive/EmulatedDrive.h"
+#include "emulator/scsiport/PassThroughRequest.h"
 #include "transport/NtStorageApi.h"
 #include "transport/ScsiPassThrough.h"
 
@@ -34,28 +35,13 @@ public:
     };
 
     // A pass-through request as the caller handed it over (ScsiStatus: as the machine returned it).
-    struct Envelope {
-        bool Direct = false;
-        uint16_t Length = 0;
-        uint8_t ScsiStatus = 0;
-        uint8_t PathId = 0;
-        uint8_t TargetId = 0;
-        uint8_t Lun = 0;
-        uint8_t CdbLength = 0;
-        uint8_t SenseInfoLength = 0;
-        uint8_t DataIn = 0;
-        uint32_t DataTransferLength = 0;
-        uint32_t TimeOutValue = 0;
-        uintptr_t DataBufferOffset = 0;     // buffered form
-        const void* DataBuffer = nullptr;   // direct form
-        uint32_t SenseInfoOffset = 0;
-        uint8_t Cdb[16] = {};
-    };
+    using Envelope = emulator::PassThroughRequest;
 
     struct Call {
         CallKind Kind = CallKind::OpenKey;
         std::string Path;   // key path below HKLM, DOS name, or file path
         std::string Name;   // value name
+        uint32_t Options = 0;  // of a key's open
         uint32_t Access = 0;
         uint32_t Sharing = 0;
         uint32_t Disposition = 0;
@@ -63,6 +49,7 @@ public:
         uint32_t ControlCode = 0;
         uint32_t InputLength = 0;
         uint32_t OutputLength = 0;
+        bool HasInput = false;     // an input buffer was given
         bool SameBuffer = false;   // input and output the same memory
         bool HasEnvelope = false;
         Envelope Request;
@@ -76,10 +63,16 @@ public:
     // Stores BYTES as given: a REG_SZ need not end in NUL.
     void SetValue(const std::string& path, const std::string& name, uint32_t type, const std::string& bytes);
     void FailKeyInfo(bool fail) { failKeyInfo_ = fail; }
+    // Fills the room past a value that QueryValue returns with BYTE, as the ANSI call may leave
+    // its scratch there: a reader that looks past the length it was given sees it. -1: untouched.
+    void PoisonValueRoom(int byte) { valueRoomPoison_ = byte; }
 
     // DOS device names. A new target goes in front of the name's list, as DefineDosDevice does.
     void DefineDosName(const std::string& name, const std::string& target);
     void RemoveDosName(const std::string& name);
+    // Answers QueryDosDevice of NAME with exactly BYTES and their count, NULs or none: what a
+    // caller must survive whatever the name service hands back.
+    void SetDosNameAnswer(const std::string& name, const std::string& bytes);
 
     // Devices, by NT name. A port also gets its DOS name "ScsiN:" as port drivers create it; its
     // inquiry data report the buses with these unit counts (targets 0, 1, ... of each bus).
@@ -101,6 +94,10 @@ public:
         forcedStatus_ = status;
     }
     void StopForcingScsiStatus() { statusForced_ = false; }
+    // Every following pass-through that brings data in delivers BYTES fewer than the drive sent,
+    // with GOOD status and the count it did move in DataTransferLength, as a port reports a
+    // transfer that ended early; the caller's buffer keeps what it held past them. 0 stops it.
+    void EndDataInEarly(uint32_t bytes) { dataInShortBy_ = bytes; }
 
     const std::vector<Call>& Calls() const { return calls_; }
     std::vector<Call> CallsOf(CallKind kind) const;
@@ -173,10 +170,13 @@ private:
     std::map<Handle, OpenHandle> openHandles_;
     Key nextKey_ = 0x1000;
     Handle nextHandle_ = 0x100;
+    std::map<std::string, std::string> rawDosAnswers_;          // lower-case name -> bytes
     bool failKeyInfo_ = false;
+    int valueRoomPoison_ = -1;
     bool accessChecked_ = true;
     bool statusForced_ = false;
     uint8_t forcedStatus_ = 0;
+    uint32_t dataInShortBy_ = 0;
 
     std::vector<Call> calls_;
     int32_t lastError_ = 0;

@@ -128,6 +128,20 @@ TEST_F(AspiTransportTest, ConstructionLoadsTheManagerAndReleasesAnUnusableOneAtO
         const std::vector<std::string> both = {"GetASPI32SupportInfo", "SendASPI32Command"};
         EXPECT_EQ(api.LookedUpNames(), c.present ? both : std::vector<std::string>{});
 
+        if (!c.usable) {
+            // Nothing of a released library is ever called: every operation fails at once.
+            DeviceList list;
+            transport->EnumerateDevices(list);
+            EXPECT_EQ(list.Count(), 0u);
+            uint8_t chunk[16] = {};
+            EXPECT_EQ(transport->InquireDevice(), 0);
+            EXPECT_EQ(transport->IdentifyController(), 0);
+            EXPECT_EQ(transport->ReadBackChunk(chunk, 0, 0, sizeof chunk), 0);
+            EXPECT_EQ(transport->DumpFirmwareChunk(chunk, 0, 0, sizeof chunk), 0);
+            EXPECT_EQ(transport->WriteFirmwareChunk(chunk, 0, 0, sizeof chunk), 0);
+            EXPECT_EQ(transport->CommitFirmware(), 0);
+            EXPECT_TRUE(api.Received().empty());
+        }
         delete transport;
         EXPECT_EQ(api.Frees(), c.loads);  // exactly once, whoever released it
         EXPECT_EQ(api.BadFrees(), 0);

@@ -56,10 +56,20 @@ TEST(PassThroughRequestHandler, RefusesEnvelopesAPortDriverWouldRefuse) {
     other[0] = 44 + 56 - sizeof(ScsiPassThrough);  // the other word size's structure
     EXPECT_EQ(refusal(other, room, room), Handler::Refusal::RevisionMismatch);
 
-    for (uint8_t cdbLength : {0, 17}) {
+    for (uint8_t cdbLength : {0, 16, 17}) {
         std::vector<uint8_t> system = Buffered(room, 36);
         system[offsetof(ScsiPassThrough, CdbLength)] = cdbLength;
-        EXPECT_EQ(refusal(system, room, room), Handler::Refusal::InvalidParameter) << int(cdbLength);
+        EXPECT_EQ(refusal(system, room, room),
+                  cdbLength == 16 ? Handler::Refusal::None : Handler::Refusal::InvalidParameter)
+            << int(cdbLength);
+    }
+    // Sense that just fits the output, and one byte past it, for a request without data.
+    for (const uint8_t senseLength : {1, 24}) {
+        std::vector<uint8_t> system = Buffered(room, 0);
+        system[offsetof(ScsiPassThrough, SenseInfoLength)] = senseLength;
+        EXPECT_EQ(refusal(system, room, SenseAt + senseLength), Handler::Refusal::None) << int(senseLength);
+        EXPECT_EQ(refusal(system, room, SenseAt + senseLength - 1), Handler::Refusal::InvalidParameter)
+            << int(senseLength);
     }
     // Sense that would not fit the output; data in beyond the output, data out beyond the input.
     EXPECT_EQ(refusal(Buffered(room, 36), room, SenseAt + 23), Handler::Refusal::InvalidParameter);
@@ -85,7 +95,7 @@ TEST(PassThroughRequestHandler, DirectDataStayWithTheCaller) {
     std::memcpy(system.data(), &request, sizeof request);
     prepared = Handler::Prepare(system.data(), size, size, true);
     EXPECT_EQ(prepared.refusal, Handler::Refusal::None);
-    EXPECT_EQ(prepared.dataBuffer, callers);
+    EXPECT_EQ(prepared.request.DataBuffer, callers);
     EXPECT_EQ(prepared.systemData, nullptr) << "nothing of the caller's buffer is in the system buffer";
 
     request.DataBuffer = nullptr;
@@ -126,6 +136,50 @@ TEST(PassThroughRequestHandler, AnswersWithStatusSenseAndTheDataMoved) {
     EXPECT_EQ(back, DataAt) << "the sense, and the data area up to its (empty) end";
     // Never more than the caller has room for.
     EXPECT_EQ(Handler::Complete(prepared, system.data(), 50, result), 50u);
+}
+
+TEST(PassThroughRequestHandler, ADirectRequestReportsTheCountTheDriveMoved) {
+    emulator::DriveConfig config;
+    config.flashSize = 0x1000;
+    std::vector<uint8_t> flash(config.flashSize, 0x5A), staging(config.flashSize, 0x5A);
+    EmulatedDrive drive(config, flash.data(), staging.data());
+    const struct {
+        const char* what;
+        uint8_t cdb[10];
+        uint8_t dataIn;
+        uint32_t transfer;
+        uint32_t moved;
+    } cases[] = {
+        {"dump", {0x3C, 0x01, 0, 0, 0x08, 0, 0, 0x01, 0x00, 0x01}, ScsiIoctlDataIn, 0x100, 0x100},
+        {"dump beyond the flash", {0x3C, 0x01, 0, 0, 0x0F, 0x80, 0, 0x01, 0x00, 0x01}, ScsiIoctlDataIn, 0x100, 0},
+        {"identity with room to spare", {0x3C, 0x01, 0, 0, 0, 0, 0, 0, 0xC0, 0}, ScsiIoctlDataIn, 0xC0, 16},
+        {"chunk written", {0x3B, 0x07, 0, 0, 0x04, 0, 0, 0x00, 0x40, 0}, ScsiIoctlDataOut, 0x40, 0x40},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> callers(c.transfer, 0xEE);
+        std::vector<uint8_t> system(sizeof(ScsiPassThroughDirect) + 64, 0);
+        ScsiPassThroughDirect request{};
+        request.Length = sizeof request;
+        request.CdbLength = 10;
+        request.DataIn = c.dataIn;
+        request.DataTransferLength = c.transfer;
+        request.DataBuffer = callers.data();
+        request.SenseInfoLength = 24;
+        request.SenseInfoOffset = sizeof request + 8;
+        std::memcpy(request.Cdb, c.cdb, sizeof c.cdb);
+        std::memcpy(system.data(), &request, sizeof request);
+        const uint32_t size = static_cast<uint32_t>(system.size());
+        const Handler::Prepared prepared = Handler::Prepare(system.data(), size, size, true);
+        ASSERT_EQ(prepared.refusal, Handler::Refusal::None);
+        const EmulatedDrive::Result result =
+            drive.Execute(Handler::DriveRequest(prepared, system.data(), callers.data()));
+        // The request, and the drive's 18 bytes of sense when it refused the command.
+        const uint32_t back = sizeof(ScsiPassThroughDirect) + (c.moved == 0 ? 8 + 18 : 0);
+        EXPECT_EQ(Handler::Complete(prepared, system.data(), size, result), back);
+        EXPECT_EQ(Read<ScsiPassThroughDirect>(system).DataTransferLength, c.moved);
+        EXPECT_EQ(Read<ScsiPassThroughDirect>(system).SenseInfoLength, c.moved == 0 ? 18 : 0);
+    }
 }
 
 TEST(PortInquiryData, ListsEachBusAndChainsItsUnits) {

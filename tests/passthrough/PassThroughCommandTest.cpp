@@ -2,9 +2,11 @@
 // machine whose drive is an EmulatedDrive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "tests/passthrough/PassThroughBench.h"
@@ -233,6 +235,37 @@ TEST_F(PassThroughCommands, OnlyTheIdentityQueryLooksPastANonZeroScsiStatus) {
     bench.Machine.RemoveDevice("\\Device\\CdRom0");
     for (size_t op = 0; op < 6; ++op) EXPECT_EQ(operations[op](), 0) << op;
     transport->CloseDevice();
+}
+
+TEST_F(PassThroughCommands, AChunkReadThatEndsEarlyIsAFailedAttempt) {
+    ASSERT_NE(transport->OpenDevice(Listed()), 0);
+    Bytes written(0x4000);
+    for (size_t i = 0; i < written.size(); ++i) written[i] = static_cast<uint8_t>(i * 5 + 1);
+    ASSERT_NE(transport->WriteFirmwareChunk(written.data(), 0, 0x8000, 0x4000), 0);
+    const Bytes flash(drive->Flash() + 0x8000, drive->Flash() + 0xC000);
+    using Read = std::function<int(uint8_t*)>;
+    const struct {
+        const char* what;
+        Read read;
+        const Bytes& sent;
+    } reads[] = {
+        {"read-back", [&](uint8_t* b) { return transport->ReadBackChunk(b, 0, 0x8000, 0x4000); }, written},
+        {"dump", [&](uint8_t* b) { return transport->DumpFirmwareChunk(b, 0, 0x8000, 0x4000); }, flash},
+    };
+    // The port moves this many bytes fewer than asked and still reports GOOD.
+    for (const uint32_t shortBy : {0u, 1u, 16u, 0x3FFFu, 0x4000u}) {
+        bench.Machine.EndDataInEarly(shortBy);
+        for (const auto& r : reads) {
+            SCOPED_TRACE(std::string(r.what) + " short by " + std::to_string(shortBy));
+            Bytes buffer(0x4000, 0xEE);
+            EXPECT_EQ(r.read(buffer.data()), shortBy == 0 ? 1 : 0);
+            const size_t moved = 0x4000 - shortBy;
+            EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + moved, r.sent.begin()));
+            EXPECT_EQ(Bytes(buffer.begin() + moved, buffer.end()), Bytes(shortBy, 0xEE)) << "never sent, kept";
+        }
+    }
+    transport->CloseDevice();
+    EXPECT_EQ(bench.Machine.OpenHandles(), 0);
 }
 
 TEST_F(PassThroughCommands, AFailedOpenReturnsZeroAndKeepsTheRecord) {

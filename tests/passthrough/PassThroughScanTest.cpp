@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -91,6 +92,12 @@ TEST(PassThroughScan, ListsDrivesInPortBusTargetOrderEachWithItsOwnLetter) {
     EXPECT_EQ(list.At(1)->ControllerId, 0x6E2A);
     EXPECT_EQ(list.At(1)->FlashSize, 524288u);
     EXPECT_EQ(list.At(2)->VersionMajor, 3);
+    // Every key of the map, at every level, is opened plainly for reading.
+    for (const SimulatedNtMachine::Call& open : bench.Machine.CallsOf(Kind::OpenKey)) {
+        SCOPED_TRACE(open.Path);
+        EXPECT_EQ(open.Options, 0u);
+        EXPECT_EQ(open.Access, 0x20019u);
+    }
     EXPECT_EQ(bench.Leftovers(), "");
 }
 
@@ -126,6 +133,17 @@ TEST(PassThroughScan, FromWindows2000OnOnlyTheTwoIdeChannelsAreScanned) {
             EXPECT_EQ(opens[0].Access, 0xC0000000u);
             EXPECT_EQ(opens[0].Sharing, 3u);
             EXPECT_EQ(opens[0].Disposition, 3u);
+            EXPECT_EQ(opens[0].Flags, 0u);
+            // Its inquiry data: IOCTL_SCSI_GET_INQUIRY_DATA, nothing in, 2048 bytes of room.
+            const auto controls = bench.Machine.CallsOf(Kind::DeviceControl);
+            ASSERT_GE(controls.size(), 1u);
+            std::string portDevice = c.portDevice;
+            for (char& ch : portDevice) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            EXPECT_EQ(controls[0].Path, portDevice) << "the port's own handle";
+            EXPECT_EQ(controls[0].ControlCode, 0x4100Cu);
+            EXPECT_FALSE(controls[0].HasInput);
+            EXPECT_EQ(controls[0].InputLength, 0u);
+            EXPECT_EQ(controls[0].OutputLength, 2048u);
         }
         EXPECT_EQ(bench.Leftovers(), "");
     }
@@ -207,6 +225,10 @@ TEST(PassThroughScan, UnitsAreTakenByTypeAndFoundByDeviceNameAndDriveLetter) {
          cdRom0, "E:"},
         {"no name: CdRom0", true, sz, false, "", {{"E:", cdRom0}}, cdRom0, "E:"},
         {"name without NUL", true, sz, true, "CdRom3", {{"E:", "\\Device\\CdRom3"}}, "\\Device\\CdRom3", "E:"},
+        {"name filling its 64 bytes", true, sz, true, "CdRom5" + std::string(58, '\0'),
+         {{"E:", "\\Device\\CdRom5"}}, "\\Device\\CdRom5", "E:"},
+        {"name one byte beyond its 64: CdRom0", true, sz, true, "CdRom5" + std::string(59, '\0'), {{"E:", cdRom0}},
+         cdRom0, "E:"},
         {"name beyond 64 bytes: CdRom0", true, sz, true, PassThroughBench::Sz(std::string(70, 'N')), {{"E:", cdRom0}},
          cdRom0, "E:"},
         // The longest target whose answer, with its two NULs, fits the letter's 64 bytes.
@@ -247,6 +269,40 @@ TEST(PassThroughScan, UnitsAreTakenByTypeAndFoundByDeviceNameAndDriveLetter) {
     }
 }
 
+TEST(PassThroughScan, AnswersAreReadOnlyAsFarAsTheCallSaysItStored) {
+    const std::string cdRom0 = "\\Device\\CdRom0";
+    struct Case {
+        const char* what;
+        std::string type;
+        std::string letterAnswer;  // E:'s answer as stored, "" for the usual one
+        std::string portAnswer;    // scsi0:'s answer as stored, "" for the usual one
+        bool listed;
+    };
+    const Case cases[] = {
+        {"the usual answers", "CdRomPeripheral", "", "", true},
+        // The room past the value holds the type's last letter: only the length tells.
+        {"type one letter short", "CdRomPeriphera", "", "", false},
+        {"letter answer with its NULs", "CdRomPeripheral", cdRom0 + std::string(2, '\0'), "", true},
+        {"letter answer with no NUL in its count", "CdRomPeripheral", cdRom0, "", false},
+        {"port answer with its NULs", "CdRomPeripheral", "", "\\Device\\Ide\\IdePort0" + std::string(2, '\0'),
+         true},
+        {"port answer with no NUL in its count", "CdRomPeripheral", "", "\\Device\\Ide\\IdePort0", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PassThroughBench bench;
+        bench.AddPort(0, {1});
+        bench.AddUnit(0, 0, 0, "CdRom0");
+        bench.Machine.SetValue(PassThroughBench::UnitKey(0, 0, 0), "Type", NtStorageApi::RegSz, c.type);
+        bench.AddDrive(cdRom0, 0, 0, 0, "E:");
+        bench.Machine.PoisonValueRoom('l');
+        if (!c.letterAnswer.empty()) bench.Machine.SetDosNameAnswer("E:", c.letterAnswer);
+        if (!c.portAnswer.empty()) bench.Machine.SetDosNameAnswer("scsi0:", c.portAnswer);
+        EXPECT_EQ(bench.Scan().Count(), c.listed ? 1u : 0u);
+        EXPECT_EQ(bench.Leftovers(), "");
+    }
+}
+
 TEST(PassThroughScan, AUnitWithoutNameIsTheCdRomNumberedByTheUnitsLetteredBeforeIt) {
     PassThroughBench bench;
     bench.AddPort(0, {5});
@@ -263,8 +319,10 @@ TEST(PassThroughScan, AUnitWithoutNameIsTheCdRomNumberedByTheUnitsLetteredBefore
     EXPECT_EQ(bench.Leftovers(), "");
 }
 
-TEST(PassThroughScan, PortsWhoseInquiryDataCannotBeHadAreSkippedAndTheScanGoesOn) {
-    // One unit on bus 0 whose inquiry entry starts at OFFSET and says it is followed by NEXT.
+TEST(PassThroughScan, APortIsSkippedOnlyWhenItsInquiryDataCannotBeHad) {
+    // Bus 0 of a one-bus answer claims UNITS units, the first entry at OFFSET saying it is
+    // followed by NEXT. The scan reads only the two counts, so a chain that looks broken does not
+    // keep the drive off the list.
     auto answer = [](uint32_t units, uint32_t offset, uint32_t next, uint32_t length) {
         std::vector<uint8_t> bytes(2048, 0);
         bytes[0] = 1;
@@ -275,7 +333,9 @@ TEST(PassThroughScan, PortsWhoseInquiryDataCannotBeHadAreSkippedAndTheScanGoesOn
         ScsiInquiryData unit{};
         unit.InquiryDataLength = length;
         unit.NextInquiryDataOffset = next;
-        if (units != 0 && offset + offsetof(ScsiInquiryData, InquiryData) <= bytes.size()) {
+        // An entry claimed inside the head or the bus table points at those; none is written there.
+        const size_t tableEnd = offsetof(ScsiAdapterBusInfo, BusData) + sizeof bus;
+        if (units != 0 && offset >= tableEnd && offset + offsetof(ScsiInquiryData, InquiryData) <= bytes.size()) {
             std::memcpy(bytes.data() + offset, &unit, offsetof(ScsiInquiryData, InquiryData));
         }
         return bytes;
@@ -292,10 +352,14 @@ TEST(PassThroughScan, PortsWhoseInquiryDataCannotBeHadAreSkippedAndTheScanGoesOn
         {"inquiry data refused", 2, {}, false},
         {"more than 2048 bytes", 3, {}, false},
         {"bus on another number than its key", 4, {}, false},
-        {"unit entry beyond the buffer", 0, answer(1, 2040, 0, 36), false},
-        {"unit data beyond the buffer", 0, answer(1, 16, 0, 2048), false},
-        {"unit chain shorter than its count", 0, answer(2, 16, 0, 36), false},
-        {"unit entry inside the bus table", 0, answer(1, 4, 0, 36), false},
+        {"unit entry beyond the buffer", 0, answer(1, 2040, 0, 36), true},
+        {"unit entry far past the buffer", 0, answer(1, 0xFFFFFFF0u, 0, 36), true},
+        {"unit data beyond the buffer", 0, answer(1, 16, 0, 2048), true},
+        {"unit chain shorter than its count", 0, answer(2, 16, 0, 36), true},
+        {"unit chain linking out of the buffer", 0, answer(2, 16, 0xFFFFFFFFu, 36), true},
+        {"unit entry inside the bus table", 0, answer(1, 4, 0, 36), true},
+        {"no unit entry at all", 0, answer(1, 0, 0, 0), true},
+        {"no units on the bus", 0, answer(0, 0, 0, 0), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

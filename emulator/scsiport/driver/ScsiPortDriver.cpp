@@ -13,6 +13,7 @@
 
 using emulator::DriveLogText;
 using emulator::EmulatedDrive;
+using emulator::PassThroughRequest;
 using emulator::PassThroughRequestHandler;
 using emulator::PortInquiryData;
 using emulator::ScsiPortSettings;
@@ -377,21 +378,22 @@ NTSTATUS ScsiPortDriver::PassThrough(ServedDrive& served, bool direct, uint8_t* 
     using Handler = PassThroughRequestHandler;
     TextLine text(line, room);
     const Handler::Prepared prepared = Handler::Prepare(system, inputLength, outputLength, direct);
+    const PassThroughRequest& request = prepared.request;
     if (system != nullptr && inputLength >= (direct ? sizeof(ScsiPassThroughDirect) : sizeof(ScsiPassThrough))) {
-        text.Text(" length=").Decimal(prepared.length).Text(" path=").Decimal(prepared.pathId);
-        text.Text(" target=").Decimal(prepared.targetId).Text(" lun=").Decimal(prepared.lun);
-        text.Text(" cdblength=").Decimal(prepared.cdbLength).Text(" senselength=").Decimal(prepared.senseInfoLength);
-        text.Text(" senseoffset=").Decimal(prepared.senseInfoOffset).Text(" datain=").Decimal(prepared.dataIn);
-        text.Text(" transfer=").Decimal(prepared.dataTransferLength).Text(" timeout=").Decimal(prepared.timeOutValue);
+        text.Text(" length=").Decimal(request.Length).Text(" path=").Decimal(request.PathId);
+        text.Text(" target=").Decimal(request.TargetId).Text(" lun=").Decimal(request.Lun);
+        text.Text(" cdblength=").Decimal(request.CdbLength).Text(" senselength=").Decimal(request.SenseInfoLength);
+        text.Text(" senseoffset=").Decimal(request.SenseInfoOffset).Text(" datain=").Decimal(request.DataIn);
+        text.Text(" transfer=").Decimal(request.DataTransferLength).Text(" timeout=").Decimal(request.TimeOutValue);
         if (direct) {
-            text.Text(" buffer=").Text(prepared.dataBuffer != nullptr ? "caller" : "null");
+            text.Text(" buffer=").Text(request.DataBuffer != nullptr ? "caller" : "null");
         } else {
-            text.Text(" dataoffset=").Decimal(static_cast<uint32_t>(prepared.dataBufferOffset));
+            text.Text(" dataoffset=").Decimal(static_cast<uint32_t>(request.DataBufferOffset));
         }
         text.Text(" cdb=");
-        for (uint32_t i = 0; i < prepared.cdbLength && i < sizeof prepared.cdb; ++i) {
+        for (uint32_t i = 0; i < request.CdbLength && i < sizeof request.Cdb; ++i) {
             static const char hex[] = "0123456789ABCDEF";
-            text.Put(hex[prepared.cdb[i] >> 4]).Put(hex[prepared.cdb[i] & 0xF]);
+            text.Put(hex[request.Cdb[i] >> 4]).Put(hex[request.Cdb[i] & 0xF]);
         }
     }
     if (prepared.refusal == Handler::Refusal::RevisionMismatch) return STATUS_REVISION_MISMATCH;
@@ -402,12 +404,12 @@ NTSTATUS ScsiPortDriver::PassThrough(ServedDrive& served, bool direct, uint8_t* 
     uint8_t* copy = nullptr;
     if (direct && prepared.HasData()) {
         // The caller's buffer lives in its own process: work on a copy and carry it across.
-        if (prepared.dataTransferLength > MaxDirectTransfer) return STATUS_INVALID_PARAMETER;
-        copy = static_cast<uint8_t*>(Allocate(prepared.dataTransferLength));
+        if (request.DataTransferLength > MaxDirectTransfer) return STATUS_INVALID_PARAMETER;
+        copy = static_cast<uint8_t*>(Allocate(request.DataTransferLength));
         if (copy == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-        RtlZeroMemory(copy, prepared.dataTransferLength);
+        RtlZeroMemory(copy, request.DataTransferLength);
         if (!prepared.DataIn()) {
-            const NTSTATUS status = CallerProcess::Read(prepared.dataBuffer, copy, prepared.dataTransferLength);
+            const NTSTATUS status = CallerProcess::Read(request.DataBuffer, copy, request.DataTransferLength);
             if (!NT_SUCCESS(status)) {
                 Free(copy);
                 return status;
@@ -419,7 +421,7 @@ NTSTATUS ScsiPortDriver::PassThrough(ServedDrive& served, bool direct, uint8_t* 
     const EmulatedDrive::Result result = served.Drive->Execute(Handler::DriveRequest(prepared, system, data));
     NTSTATUS status = STATUS_SUCCESS;
     if (copy != nullptr && prepared.DataIn() && result.transferred != 0) {
-        status = CallerProcess::Write(prepared.dataBuffer, copy, result.transferred);
+        status = CallerProcess::Write(request.DataBuffer, copy, result.transferred);
     }
     Free(copy);
     AfterCommand(served, commitsBefore);

@@ -88,13 +88,13 @@ TEST(ChecksumCheck, FullImageAgainstStoredText) {
     EXPECT_EQ(upgrade::ImageChecksum(ff.data(), ff.size()), upgrade::ExpectedChecksum(zeroText));
 
     const std::vector<unsigned char> zero(131072, 0x00);
-    const char oneText[5] = {'0', '0', '0', '1', '\0'};
+    const char storedText[5] = {'0', 'a', 'c', 'e', '\0'};
     const std::uint16_t computed = upgrade::ImageChecksum(zero.data(), zero.size());
-    const std::uint16_t expected = upgrade::ExpectedChecksum(oneText);
+    const std::uint16_t expected = upgrade::ExpectedChecksum(storedText);
     EXPECT_NE(computed, expected);
     char message[upgrade::ChecksumMismatchTextSize];
     upgrade::FormatChecksumMismatch(message, sizeof message, computed, expected);
-    EXPECT_STREQ(message, "Check sum not match!! (0000 / 0001)");
+    EXPECT_STREQ(message, "Check sum not match!! (0000 / 0ACE)");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,27 @@ TEST(SlotIsFilled, TellsPlaceholderFromContents) {
         std::vector<unsigned char> head = c.head;
         head.resize(32, 0);
         EXPECT_EQ(upgrade::SlotIsFilled(head.data()), c.filled) << c.name;
+    }
+}
+
+TEST(SlotText, CopiesUpToFourBytesAndWritesExactlyFive) {
+    struct Case {
+        const char* name;
+        char field[5];
+        char text[5];
+    };
+    const Case cases[] = {
+        {"terminated", {'1', '.', '1', '0', '\0'}, {'1', '.', '1', '0', '\0'}},
+        {"no NUL in the field", {'0', 'F', 'E', '0', '7'}, {'0', 'F', 'E', '0', '\0'}},
+        {"short, then bytes after the NUL", {'A', '\0', 'B', 'C', 'D'}, {'A', '\0', '\0', '\0', '\0'}},
+    };
+    for (const Case& c : cases) {
+        // One byte more than the text, so that a write past its five bytes shows.
+        char text[6];
+        std::memset(text, 0x7F, sizeof text);
+        upgrade::SlotText(c.field, text);
+        EXPECT_EQ(std::memcmp(text, c.text, 5), 0) << c.name;
+        EXPECT_EQ(text[5], 0x7F) << c.name;
     }
 }
 

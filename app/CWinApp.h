@@ -25,8 +25,8 @@ protected:
     // Framework services a dialog application turns on at start. The dialogs of this framework
     // host no embedded controls and take the system's three-dimensional look, so both only
     // report success.
-    bool EnableControlContainer();
-    bool Enable3dControls();
+    virtual bool EnableControlContainer();
+    virtual bool Enable3dControls();
 
 private:
     const char* appName_;

@@ -3,8 +3,8 @@
 #include <cstddef>
 
 // A dialog template as the program's code sees it: its title and, per control, the kind, text and
-// initial state. The resource script is what Windows loads; the headless backend builds its
-// controls from this description of the same template.
+// initial state. The headless backend builds its controls from it; the upgrade dialog's is read
+// from the resource script that Windows loads (see app/CMakeLists.txt).
 struct DialogControl {
     enum class Kind { ComboBox, Edit, PushButton, ProgressBar };
     int Id;
@@ -21,5 +21,5 @@ struct DialogLayout {
     size_t ControlCount;
 };
 
-// Template 102, the upgrade dialog: its eight controls in template (and tab) order.
+// Template 102, the upgrade dialog: its controls in template (and tab) order.
 const DialogLayout& UpgradeDialogLayout();

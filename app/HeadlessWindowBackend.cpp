@@ -123,13 +123,14 @@ void HeadlessWindowBackend::SetIcon(IconHandle icon, bool big) {
 }
 
 WindowBackend::IconHandle HeadlessWindowBackend::LoadAppIcon(int resourceId) {
+    ++iconLoads_;
     // Any distinct non-null value stands for the loaded icon.
     return reinterpret_cast<IconHandle>(static_cast<intptr_t>(0x10000 + resourceId));
 }
 
 int HeadlessWindowBackend::ShowMessageBox(const char* text, const char* caption, unsigned type) {
     messageBoxes_.push_back({text, caption != nullptr, caption != nullptr ? caption : "", type});
-    if (MessageBoxAnswers.empty()) return AnswerWhenEmpty;
+    if (MessageBoxAnswers.empty()) throw std::logic_error(std::string("a message box no test expected: ") + text);
     const int answer = MessageBoxAnswers.front();
     MessageBoxAnswers.pop_front();
     return answer;

@@ -49,9 +49,10 @@ public:
     void QueueAction(std::function<void(CDialog&)> action);
     void QueueCommand(int id);   // a click on a button, or Enter/Esc as IDOK/IDCANCEL
 
-    // Answers of the boxes the dialog asks, in order. Unanswered boxes get AnswerWhenEmpty.
+    // Answers of the boxes the dialog asks, in order. A box shown when no answer is left is one
+    // the test did not expect: ShowMessageBox records it and throws std::logic_error, which fails
+    // the test instead of letting some answer carry the code on.
     std::deque<int> MessageBoxAnswers;
-    int AnswerWhenEmpty = 1;
     // What CurrentDirectory reports; Fails makes it return 0.
     std::string CurrentDirectoryText = "C:\\work";
     bool CurrentDirectoryFails = false;
@@ -69,6 +70,7 @@ public:
     bool Ended() const { return ended_; }
     int EndResult() const { return endResult_; }
     int ModalRuns() const { return modalRuns_; }
+    int IconLoads() const { return iconLoads_; }
 
     int RunModal(CDialog& dialog, int templateId) override;
     void EndDialog(int result) override;
@@ -102,4 +104,5 @@ private:
     bool ended_ = false;
     int endResult_ = 0;
     int modalRuns_ = 0;
+    int iconLoads_ = 0;
 };

@@ -21,6 +21,15 @@ public:
     };
     using Handle = void*;
 
+    // The flags start-up and restart pass, with their Win32 values (platform/win32 checks them
+    // against <windows.h>).
+    static constexpr unsigned MbOk = 0x00;
+    static constexpr uint32_t TokenAdjustPrivileges = 0x0020;
+    static constexpr uint32_t TokenQuery = 0x0008;
+    static constexpr uint32_t SePrivilegeEnabled = 0x00000002;
+    static constexpr unsigned EwxReboot = 0x02;
+    static constexpr unsigned EwxForce = 0x04;
+
     virtual int GetVersionExA(OsVersionRecord* record) = 0;
     virtual Handle GetCurrentProcess() = 0;
     virtual int OpenProcessToken(Handle process, uint32_t desiredAccess, Handle* token) = 0;

@@ -7,12 +7,6 @@
 namespace {
 
 constexpr const char* Caption = "DVD Firmware Upgrade Program";
-constexpr unsigned MbOk = 0x00;
-constexpr uint32_t TokenAdjustPrivileges = 0x0020;
-constexpr uint32_t TokenQuery = 0x0008;
-constexpr uint32_t SePrivilegeEnabled = 0x00000002;
-constexpr unsigned EwxReboot = 0x02;
-constexpr unsigned EwxForce = 0x04;
 
 }  // namespace
 
@@ -28,7 +22,7 @@ UpgradeApp::~UpgradeApp() {
 }
 
 void UpgradeApp::Report(const char* text) {
-    platform_.System.ShowMessageBox(text, Caption, MbOk);
+    platform_.System.ShowMessageBox(text, Caption, SystemApi::MbOk);
 }
 
 bool UpgradeApp::InitInstance() {
@@ -77,17 +71,17 @@ void UpgradeApp::RestartWindows() {
     if (OsVersionInfo.dwPlatformId == PlatformWindowsNt) {
         // A forced reboot needs the shutdown privilege enabled in the process's token.
         SystemApi::Handle token = nullptr;
-        if (!system.OpenProcessToken(system.GetCurrentProcess(), TokenAdjustPrivileges | TokenQuery, &token)) {
+        if (!system.OpenProcessToken(system.GetCurrentProcess(), SystemApi::TokenAdjustPrivileges | SystemApi::TokenQuery, &token)) {
             Report("Reboot : OpenProcessToken Fail!!");
         }
         SystemApi::TokenPrivilege privilege = {};
         // A failed look-up leaves the identifier zeroed; the adjustment's error then reports it.
         system.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privilege.PrivilegeLuid);
         privilege.PrivilegeCount = 1;
-        privilege.Attributes = SePrivilegeEnabled;
+        privilege.Attributes = SystemApi::SePrivilegeEnabled;
         system.AdjustTokenPrivileges(token, 0, &privilege);
         // The call succeeds even when the privilege was not assigned; only the last error tells.
         if (system.GetLastError() != 0) Report("Reboot : AdjustTokenPrivileges Fail!!");
     }
-    if (!system.ExitWindowsEx(EwxReboot | EwxForce, 0)) Report("Reboot : ExitWindowsEx Fail!!");
+    if (!system.ExitWindowsEx(SystemApi::EwxReboot | SystemApi::EwxForce, 0)) Report("Reboot : ExitWindowsEx Fail!!");
 }

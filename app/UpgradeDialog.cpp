@@ -9,10 +9,6 @@
 
 namespace {
 
-constexpr unsigned MbOkCancel = 0x01;
-constexpr unsigned MbYesNo = 0x04;
-constexpr unsigned long OfnHideReadOnly = 0x04;
-
 // The text after the last "." of the file's name (not of its folders), compared with "bin"
 // ignoring case.
 bool HasBinExtension(const std::string& path) {
@@ -104,7 +100,7 @@ void UpgradeDialog::OnBrowse() {
     request.FilterDescription = "Firmware File (bin)";
     request.FilterPattern = "*.bin";
     // No flag requires the file to exist: Save creates it.
-    request.Flags = OfnHideReadOnly;
+    request.Flags = WindowBackend::OfnHideReadOnly;
 
     char directory[256];
     const unsigned long length = Backend().CurrentDirectory(directory, sizeof directory);
@@ -125,7 +121,7 @@ void UpgradeDialog::OnExit() {
         const int answer = Backend().ShowMessageBox(
             "You must restart Windows in order for the changes to take effect.You may restart now or exit and "
             "restart later.",
-            "DVD Firmware Upgrade Program - Restart System", MbOkCancel);
+            "DVD Firmware Upgrade Program - Restart System", WindowBackend::MbOkCancel);
         RestartRequested = answer == IdOk;
     } else {
         RestartRequested = 0;
@@ -151,5 +147,5 @@ int UpgradeDialog::SelectedEntry() {
 }
 
 int UpgradeDialog::AskYesNo(const char* question) {
-    return Backend().ShowMessageBox(question, nullptr, MbYesNo);
+    return Backend().ShowMessageBox(question, nullptr, WindowBackend::MbYesNo);
 }

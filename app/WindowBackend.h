@@ -11,6 +11,12 @@ class WindowBackend {
 public:
     using IconHandle = void*;
 
+    // Message box and file dialog flags the dialog passes, with their Win32 values
+    // (platform/win32 checks them against <windows.h>).
+    static constexpr unsigned MbOkCancel = 0x01;
+    static constexpr unsigned MbYesNo = 0x04;
+    static constexpr unsigned long OfnHideReadOnly = 0x04;
+
     // The file-open dialog's settings.
     struct FileOpenRequest {
         const char* DefaultExtension = nullptr;   // "bin"

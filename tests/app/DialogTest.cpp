@@ -83,7 +83,8 @@ TEST(Dialog, BrowseTakesOnlyBinFilesWhateverTheirCase) {
     const Case cases[] = {
         {true, "C:\\fw\\NEW.BIN", true}, {true, "C:\\fw\\new.bin", true},  {true, "C:\\fw\\new.Bin", true},
         {true, "C:\\fw\\new.rom", false}, {true, "C:\\fw.bin\\new", false}, {true, "C:\\fw\\new.bin.txt", false},
-        {true, "C:\\fw\\newbin", false},  {false, "C:\\fw\\new.bin", false},
+        {true, "C:\\fw\\newbin", false},  {false, "C:\\fw\\new.bin", false}, {true, "C:\\fw\\.bin", true},
+        {true, "C:\\fw\\new.xin", false}, {true, "C:\\fw\\new.bxn", false},
     };
     for (const Case& c : cases) {
         UpgradeBench bench;

@@ -28,7 +28,7 @@ protected:
 TEST_F(SaveTest, DumpsAWholeLargerFlashExactly) {
     Begin(262144);
     bench.Press(ControlSave);
-    EXPECT_EQ(bench.Status(), "Upgrade Firmware Successful!!");
+    EXPECT_EQ(bench.StatusHistory(), (std::vector<std::string>{"Save Firmware...", "Upgrade Firmware Successful!!"}));
     EXPECT_EQ(LogLetters(drive->Drive), std::string(16, 'D'));
     EXPECT_EQ(File(), drive->Flash);
     // Fifteen chunks leave the bar at 0, the sixteenth brings it to 100.
@@ -68,14 +68,33 @@ TEST_F(SaveTest, ExistingFileAnsweredNoIsLeftUntouched) {
     EXPECT_EQ(bench.BrokenInvariants(), "");
 }
 
-TEST_F(SaveTest, ExistingFileAnsweredYesIsReplacedByTheDump) {
-    Begin();
-    File() = std::vector<uint8_t>(300000, 0xAB);   // longer than the dump: the rest must go
-    bench.Backend.MessageBoxAnswers.push_back(6);
-    bench.Press(ControlSave);
-    EXPECT_EQ(bench.Status(), "Upgrade Firmware Successful!!");
-    EXPECT_EQ(File(), drive->Flash);
-    EXPECT_EQ(bench.BrokenInvariants(), "");
+TEST(SaveOverwrite, OnlyAFileWithContentIsAskedAboutAndThenReplaced) {
+    struct Case {
+        const char* what;
+        bool exists;
+        size_t length;
+        size_t questions;
+    };
+    // A box the test did not queue an answer for fails it: the new and the empty file get none.
+    const Case cases[] = {
+        {"new file", false, 0, 0},
+        {"empty file", true, 0, 0},
+        {"longer than the dump", true, 300000, 1},   // the rest must go
+    };
+    for (const Case& c : cases) {
+        UpgradeBench bench;
+        BenchDrive& drive = bench.AddDrive();
+        bench.FillSlot(UpgradeBench::PatternImage());
+        bench.Start();
+        bench.Dialog->FirmwarePath = "C:\\dumps\\drive.bin";
+        if (c.exists) bench.Files.Files["C:\\dumps\\drive.bin"].assign(c.length, 0xAB);
+        if (c.questions != 0) bench.Backend.MessageBoxAnswers.push_back(6);   // Yes
+        bench.Press(ControlSave);
+        EXPECT_EQ(bench.Backend.MessageBoxes().size(), c.questions) << c.what;
+        EXPECT_EQ(bench.Status(), "Upgrade Firmware Successful!!") << c.what;
+        EXPECT_EQ(bench.Files.Files["C:\\dumps\\drive.bin"], drive.Flash) << c.what;
+        EXPECT_EQ(bench.BrokenInvariants(), "") << c.what;
+    }
 }
 
 TEST_F(SaveTest, FailedDumpAfterYesKeepsTheOldContent) {
@@ -89,6 +108,17 @@ TEST_F(SaveTest, FailedDumpAfterYesKeepsTheOldContent) {
     EXPECT_EQ(bench.Files.Truncates, 0);
     EXPECT_EQ(bench.Files.Writes, 0);
     EXPECT_EQ(bench.Buttons(), "BUE");
+    EXPECT_EQ(bench.BrokenInvariants(), "");
+}
+
+TEST_F(SaveTest, ChunkFailingInABufferAboveNineNamesItInHex) {
+    // 704 KiB: buffer ids 0 to 10; the chunk at 0xAC000 is id 0xa, offset 0xC000.
+    Begin(0xB0000);
+    drive->Drive.FailCommand(Kind::Dump, 0xAC000, EmulatedDrive::Forever);
+    bench.Press(ControlSave);
+    EXPECT_EQ(bench.Status(), "Error Happen in ID a OFFSET 0xC000");
+    EXPECT_EQ(LoggedChunks(drive->Drive, 0x3C, 1).back(), (LoggedChunk{0xAC000, 0x4000}));
+    EXPECT_TRUE(File().empty());
     EXPECT_EQ(bench.BrokenInvariants(), "");
 }
 

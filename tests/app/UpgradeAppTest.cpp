@@ -96,6 +96,8 @@ public:
 
 private:
     DriveTransport* Make(const char* kind) {
+        // The dialog loads its icon when it is built: it must exist before any transport does.
+        events_.push_back(bench_.Backend.IconLoads() == 1 ? "dialog built" : "no dialog");
         auto* transport = new RecordedTransport(events_, kind);
         transport->Usable = Usable ? 1 : 0;
         for (size_t i = 0; i < bench_.Drives.size(); ++i) {
@@ -105,6 +107,30 @@ private:
     }
     Events& events_;
     UpgradeBench& bench_;
+};
+
+// The application with its framework switches and the start-up's result on the record.
+class RecordedApp final : public UpgradeApp {
+public:
+    RecordedApp(const Platform& platform, Events& events) : UpgradeApp(platform), events_(events) {}
+    bool InitInstance() override {
+        const bool result = UpgradeApp::InitInstance();
+        events_.push_back(result ? "start-up true" : "start-up false");
+        return result;
+    }
+
+protected:
+    bool EnableControlContainer() override {
+        events_.push_back("control container");
+        return UpgradeApp::EnableControlContainer();
+    }
+    bool Enable3dControls() override {
+        events_.push_back("3d controls");
+        return UpgradeApp::Enable3dControls();
+    }
+
+private:
+    Events& events_;
 };
 
 // Everything the application runs on; the application itself is made by each test.
@@ -119,7 +145,7 @@ struct AppBench {
     std::unique_ptr<UpgradeApp> Make() {
         UpgradeApp::Platform platform{system, factory, drives.Backend,
                                       {drives.Files, drives.Sleep, drives.Buffers, drives.Slot.data()}};
-        return std::make_unique<UpgradeApp>(platform);
+        return std::make_unique<RecordedApp>(platform, events);
     }
 
     // Runs the whole program: construction, start-up, destruction.
@@ -141,7 +167,8 @@ TEST(UpgradeApp, UnsupportedPlatformShowsOneMessageAndCreatesNothing) {
         bench.system.VersionResult = c.versionResult;
         bench.system.PlatformId = c.platformId;
         bench.Run();
-        EXPECT_EQ(bench.events, (Events{"GetVersionEx size=148", "box Flash ROM Upgrade Program Initialized Failed!!",
+        EXPECT_EQ(bench.events, (Events{"GetVersionEx size=148", "control container", "3d controls",
+                                        "box Flash ROM Upgrade Program Initialized Failed!!", "start-up false",
                                         "app ends"}));
         EXPECT_EQ(bench.drives.Backend.ModalRuns(), 0);
     }
@@ -159,7 +186,8 @@ TEST(UpgradeApp, PlatformIdChoosesTheTransport) {
         bench.system.PlatformId = c.platformId;
         bench.drives.Backend.QueueCommand(ControlExit);
         bench.Run();
-        EXPECT_EQ(bench.events, (Events{"GetVersionEx size=148", c.created, "scan", "delete transport", "app ends"}));
+        EXPECT_EQ(bench.events, (Events{"GetVersionEx size=148", "control container", "3d controls", "dialog built",
+                                        c.created, "scan", "delete transport", "start-up false", "app ends"}));
         EXPECT_EQ(bench.drives.Backend.ModalRuns(), 1);
         EXPECT_EQ(ActiveTransport, nullptr);
     }
@@ -182,8 +210,9 @@ TEST(UpgradeApp, UnusableTransportGivesItsPlatformsMessageAndNoScan) {
         bench.system.PlatformId = c.platformId;
         bench.factory.Usable = false;
         bench.Run();
-        EXPECT_EQ(bench.events, (Events{"GetVersionEx size=148", c.created, std::string("box ") + c.message,
-                                        "delete transport", "app ends"}));
+        EXPECT_EQ(bench.events, (Events{"GetVersionEx size=148", "control container", "3d controls", "dialog built",
+                                        c.created, std::string("box ") + c.message, "delete transport",
+                                        "start-up false", "app ends"}));
         EXPECT_EQ(LogLetters(drive.Drive), "");
         EXPECT_EQ(bench.drives.Backend.ModalRuns(), 0);
     }
@@ -192,8 +221,9 @@ TEST(UpgradeApp, UnusableTransportGivesItsPlatformsMessageAndNoScan) {
 TEST(UpgradeApp, NoDriveFoundSkipsTheDialogAndNeverReboots) {
     AppBench bench;
     bench.Run();
-    EXPECT_EQ(bench.events, (Events{"GetVersionEx size=148", "create pass-through", "scan", "box No Optical Media Found!!",
-                                    "delete transport", "app ends"}));
+    EXPECT_EQ(bench.events, (Events{"GetVersionEx size=148", "control container", "3d controls", "dialog built",
+                                    "create pass-through", "scan", "box No Optical Media Found!!", "delete transport",
+                                    "start-up false", "app ends"}));
     EXPECT_EQ(bench.drives.Backend.ModalRuns(), 0);
 }
 
@@ -201,11 +231,14 @@ TEST(UpgradeApp, LeavingWithoutAcceptingTheRestartEndsWithoutReboot) {
     for (bool upgrade : {false, true}) {
         AppBench bench;
         bench.drives.AddDrive();
-        if (upgrade) bench.drives.Backend.QueueCommand(ControlUpgrade);
+        if (upgrade) {
+            bench.drives.Backend.QueueCommand(ControlUpgrade);
+            bench.drives.Backend.MessageBoxAnswers.push_back(2);   // Cancel to the restart prompt
+        }
         bench.drives.Backend.QueueCommand(IdCancel);
-        bench.drives.Backend.MessageBoxAnswers.push_back(2);   // Cancel
         bench.Run();
-        EXPECT_EQ(bench.events, (Events{"GetVersionEx size=148", "create pass-through", "scan", "delete transport",
+        EXPECT_EQ(bench.events, (Events{"GetVersionEx size=148", "control container", "3d controls", "dialog built",
+                                        "create pass-through", "scan", "delete transport", "start-up false",
                                         "app ends"}));
     }
 }
@@ -218,7 +251,8 @@ TEST(UpgradeApp, AcceptedRestartRebootsAfterTheDialogAndTheTransportAreGone) {
     bench.drives.Backend.MessageBoxAnswers.push_back(1);   // OK
     bench.Run();
     EXPECT_EQ(bench.events,
-              (Events{"GetVersionEx size=148", "create pass-through", "scan", "delete transport", "app ends",
+              (Events{"GetVersionEx size=148", "control container", "3d controls", "dialog built",
+                      "create pass-through", "scan", "delete transport", "start-up false", "app ends",
                       "OpenProcessToken", "LookupPrivilegeValue local SeShutdownPrivilege",
                       "AdjustTokenPrivileges token=yes all=0 count=1 attributes=2", "ExitWindowsEx flags=6 reason=0"}));
     EXPECT_EQ(bench.system.AskedAccess, 40u);

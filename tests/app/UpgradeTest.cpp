@@ -1,7 +1,9 @@
 // Upgrade, pressed through the dialog's command routing, against emulated drives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "tests/support/UpgradeBench.h"
 
@@ -105,11 +107,15 @@ TEST_F(UpgradeTest, FailedCommitStillCountsAsSuccess) {
 TEST_F(UpgradeTest, ChecksumMismatchSendsNoChunkAndKeepsBrowseDisabled) {
     UpgradeBench mismatch;
     BenchDrive& target = mismatch.AddDrive();
-    mismatch.FillSlot(std::vector<uint8_t>(131072, 0), "0001");
+    // Ten 0xFF bytes and one 0xD8 sum to 0x0ACE; the stored text is lower case.
+    std::vector<uint8_t> image(131072, 0);
+    std::fill(image.begin(), image.begin() + 10, 0xFF);
+    image[131071] = 0xD8;
+    mismatch.FillSlot(image, "0fe0");
     mismatch.Start();
     mismatch.Press(ControlUpgrade);
 
-    EXPECT_EQ(mismatch.Status(), "Check sum not match!! (0000 / 0001)");
+    EXPECT_EQ(mismatch.Status(), "Check sum not match!! (0ACE / 0FE0)");
     EXPECT_EQ(LogLetters(target.Drive), "");
     EXPECT_EQ(mismatch.Transport.SuccessfulOpens(), 1);
     EXPECT_EQ(mismatch.Buttons(), "-UE");
@@ -192,6 +198,34 @@ TEST(UpgradeRefusals, EachEarlyFailureShowsItsTextAndGivesTheButtonsBack) {
         // The failed open still made the record current.
         EXPECT_EQ(std::memcmp(&bench.Transport.CurrentDevice, bench.Dialog->DeviceList.At(0), sizeof(DeviceRecord)), 0)
             << c.what;
+    }
+}
+
+TEST(UpgradeRefusals, FailedOpenNamesTheRecordsPathAndTarget) {
+    // Four different numbers, so that a port or unit shown in place of path or target, or the two
+    // swapped, reads differently.
+    DeviceRecord record;
+    ClearDeviceRecord(record);
+    record.PortNumber = 3;
+    record.PathId = 1;
+    record.TargetId = 4;
+    record.Lun = 2;
+    record.FlashSize = 131072;
+    std::memcpy(record.Vendor, "VENDOR  ", 8);
+    std::memcpy(record.Product, "PRODUCT 16 BYTES", 16);
+    for (int command : {ControlUpgrade, ControlSave}) {
+        UpgradeBench bench;
+        bench.FillSlot(UpgradeBench::PatternImage());
+        bench.Dialog = std::make_unique<UpgradeDialog>(
+            bench.Backend, UpgradeOperations::Platform{bench.Files, bench.Sleep, bench.Buffers, bench.Slot.data()});
+        bench.Dialog->DeviceList.Append(record);
+        bench.Backend.Open(*bench.Dialog);
+        bench.Dialog->FirmwarePath = "dump.bin";
+        bench.Transport.OpenFails = true;
+        bench.Press(command);
+        EXPECT_EQ(bench.Status(), "Open Device (1 4)VENDOR  PRODUCT 16 BYTES Failed!!") << command;
+        EXPECT_EQ(bench.Buttons(), "BUE") << command;
+        EXPECT_EQ(bench.BrokenInvariants(), "") << command;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,27 @@ TEST(SlotIsFilled, TellsPlaceholderFromContents) {
         std::vector<unsigned char> head = c.head;
         head.resize(32, 0);
         EXPECT_EQ(upgrade::SlotIsFilled(head.data()), c.filled) << c.name;
+    }
+}
+
+TEST(SlotText, CopiesUpToFourBytesAndWritesExactlyFive) {
+    struct Case {
+        const char* name;
+        char field[5];
+        char text[5];
+    };
+    const Case cases[] = {
+        {"terminated", {'1', '.', '1', '0', '\0'}, {'1', '.', '1', '0', '\0'}},
+        {"no NUL in the field", {'0', 'F', 'E', '0', '7'}, {'0', 'F', 'E', '0', '\0'}},
+        {"short, then bytes after the NUL", {'A', '\0', 'B', 'C', 'D'}, {'A', '\0', '\0', '\0', '\0'}},
+    };
+    for (const Case& c : cases) {
+        // One byte more than the text, so that a write past its five bytes shows.
+        char text[6];
+        std::memset(text, 0x7F, sizeof text);
+        upgrade::SlotText(c.field, text);
+        EXPECT_EQ(std::memcmp(text, c.text, 5), 0) << c.name;
+        EXPECT_EQ(text[5], 0x7F) << c.name;
     }
 }
 
@@ -88,13 +110,13 @@ TEST(ChecksumCheck, FullImageAgainstStoredText) {
     EXPECT_EQ(upgrade::ImageChecksum(ff.data(), ff.size()), upgrade::ExpectedChecksum(zeroText));
 
     const std::vector<unsigned char> zero(131072, 0x00);
-    const char oneText[5] = {'0', '0', '0', '1', '\0'};
+    const char storedText[5] = {'0', 'a', 'c', 'e', '\0'};
     const std::uint16_t computed = upgrade::ImageChecksum(zero.data(), zero.size());
-    const std::uint16_t expected = upgrade::ExpectedChecksum(oneText);
+    const std::uint16_t expected = upgrade::ExpectedChecksum(storedText);
     EXPECT_NE(computed, expected);
     char message[upgrade::ChecksumMismatchTextSize];
     upgrade::FormatChecksumMismatch(message, sizeof message, computed, expected);
-    EXPECT_STREQ(message, "Check sum not match!! (0000 / 0001)");
+    EXPECT_STREQ(message, "Check sum not match!! (0000 / 0ACE)");
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-// The examples of the iSCSI specification's CRC appendix.
+// The check values the iSCSI RFCs publish for CRC32C.
 TEST(Crc32cTest, MatchesThePublishedExamples) {
     struct Case { const char* name; Bytes data; uint32_t crc; };
     Bytes zeros(32, 0x00), ones(32, 0xFF), up(32), down(32);

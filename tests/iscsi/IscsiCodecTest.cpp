@@ -191,6 +191,8 @@ TEST(SessionParametersTest, NegotiatesEachKeyByItsRule) {
         {"DefaultTime2Retain", "20", O::Answer, "0"},
         {"MaxRecvDataSegmentLength", "262144", O::Declared, ""},
         {"MaxRecvDataSegmentLength", "511", O::Refused, ""},
+        {"MaxRecvDataSegmentLength", "16777215", O::Declared, ""},
+        {"MaxRecvDataSegmentLength", "16777216", O::Refused, ""},
         {"MaxBurstLength", "many", O::Refused, ""},
         {"InitialR2T", "Maybe", O::Refused, ""},
         {"MaxConnections", "0", O::Refused, ""},

@@ -66,7 +66,7 @@ check "failing chunk: the error text" has /tmp/fail "Error Happen in ID 1 OFFSET
 /opt/hold_exclusive /dev/sr0 >/tmp/hold 2>&1 &
 holder=$!
 sleep 1
-check "the holder holds /dev/sr0" grep -qx held /tmp/hold
+check "the holder holds /dev/sr0" grep -qx "holding /dev/sr0" /tmp/hold
 check "held drive: refused" expect 2 /tmp/held $fu upgrade --yes --device /dev/sr0
 check "held drive: says busy" grep -q '/dev/s[rg]0: busy' /tmp/held
 kill "$holder"; wait "$holder" 2>/dev/null

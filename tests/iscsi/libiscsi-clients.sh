@@ -8,6 +8,7 @@
 # The target must then stop on SIGTERM with exit 0.
 set -uo pipefail
 client=${1:?} program=${2:?} work=${3:?}
+command -v "iscsi-$client" >/dev/null || { echo "iscsi-$client is not installed (libiscsi-bin; scripts/deps guest)"; exit 77; }
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 cat >target.cfg <<'CFG'
 target listen=127.0.0.1:0 log=target.log

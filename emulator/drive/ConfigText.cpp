@@ -2,7 +2,7 @@
 
 #include <stdio.h>
 
-#include "transport/DriveCommandSet.h"
+#include <algorithm>
 
 namespace emulator {
 
@@ -211,76 +211,103 @@ bool ConfigText::ReadFile(const std::string& path, std::string& text, std::strin
     return true;
 }
 
-ConfigText::DriveReader::Result ConfigText::DriveReader::Key(const std::string& key, const std::string& text,
-                                                             std::string& problem) {
-    auto bad = [&]() {
-        problem = BadValue({key, text});
-        return Result::Bad;
-    };
-    DriveSettings& drive = drive_;
-    uint32_t value = 0;
-    if (key == "vendor" || key == "product" || key == "revision") {
-        const size_t limit = key == "vendor" ? sizeof drive.Config.vendor
-                             : key == "product" ? sizeof drive.Config.product : sizeof drive.Config.revision;
-        if (text.size() > limit) return bad();
-        if (key == "vendor") drive.Config.SetVendor(text.c_str());
-        if (key == "product") drive.Config.SetProduct(text.c_str());
-        if (key == "revision") drive.Config.SetRevision(text.c_str());
-    } else if (key == "serial") {
-        if (text.empty() || text.size() > sizeof drive.Config.serial) return bad();
-        drive.Config.SetSerial(text.c_str());
-    } else if (key == "type") {
-        if (!Number(text, 0xFF, value)) return bad();
-        drive.Config.deviceType = static_cast<uint8_t>(value);
-    } else if (key == "maker" || key == "controller" || key == "major" || key == "minor" || key == "sizekib") {
-        if (!Number(text, 0xFFFF, value)) return bad();
-        const uint16_t word16 = static_cast<uint16_t>(value);
-        if (key == "maker") drive.Config.makerWord = word16;
-        if (key == "controller") drive.Config.controllerId = word16;
-        if (key == "major") drive.Config.versionMajor = word16;
-        if (key == "minor") drive.Config.versionMinor = word16;
-        if (key == "sizekib") drive.Config.sizeWordKiB = word16;
-    } else if (key == "flashsize") {
-        if (!Number(text, MaxFlashSize, value) || value == 0) return bad();
-        drive.Config.flashSize = value;
-        haveFlashSize_ = true;
-    } else if (key == "versionat") {
-        if (!Number(text, MaxFlashSize - 4, value)) return bad();
-        drive.Config.versionOffset = value;
-    } else if (key == "flash" || key == "log") {
-        if (text.empty()) return bad();
-        (key == "flash" ? drive.FlashPath : drive.LogPath) = Resolve(base_, text);
-    } else if (key == "latency") {
-        if (!Number(text, 60000, value)) return bad();
-        drive.LatencyMilliseconds = value;
-    } else if (key == "fail" || key == "corrupt") {
-        EmulatedDrive::FaultRule rule;
-        if (!ParseFault(text, key == "corrupt", rule)) return bad();
-        if (drive.Faults.size() >= EmulatedDrive::MaxFaultRules) {
-            problem = "more than " + std::to_string(EmulatedDrive::MaxFaultRules) + " faults";
-            return Result::Bad;
+ConfigText::Key ConfigText::TextKey(const char* name, std::function<bool(const std::string& value)> take) {
+    return Key{name, [take](const std::string& value, std::string&) { return take(value); }};
+}
+
+ConfigText::Key ConfigText::NumberKey(const char* name, uint32_t min, uint32_t max,
+                                      std::function<void(uint32_t value)> take) {
+    return TextKey(name, [min, max, take](const std::string& text) {
+        uint32_t value = 0;
+        if (!Number(text, max, value) || value < min) return false;
+        take(value);
+        return true;
+    });
+}
+
+bool ConfigText::ReadKeys(const Words& words, const Keys& keys, std::string& problem) {
+    for (const auto& word : words) {
+        const auto key = std::find_if(keys.begin(), keys.end(), [&word](const Key& k) { return k.Name == word.first; });
+        if (key == keys.end()) {
+            problem = "unknown key " + word.first;
+            return false;
         }
-        drive.Faults.push_back(rule);
-    } else if (key == "failnth") {
-        if (!Number(text, 0xFFFFFFFFu, value)) return bad();
-        drive.FailCommandNumber = value;
-    } else if (key == "identitycheck") {
-        if (!ParseFlag(text, drive.IdentityCheckWithData)) return bad();
-    } else if (key == "gone") {
-        if (!ParseFlag(text, drive.Gone)) return bad();
-    } else {
-        return Result::Unknown;
+        problem.clear();
+        if (!key->Take(word.second, problem)) {
+            if (problem.empty()) problem = BadValue(word);
+            return false;
+        }
     }
-    return Result::Taken;
+    return true;
+}
+
+void ConfigText::DriveReader::AddKeys(Keys& keys) {
+    DriveConfig& config = drive_.Config;
+    const auto padded = [](const char* name, char* field, size_t size, size_t least) {
+        return TextKey(name, [field, size, least](const std::string& text) {
+            if (text.size() < least || text.size() > size) return false;
+            DriveConfig::SetPadded(field, size, text.c_str());
+            return true;
+        });
+    };
+    const auto word = [&config](const char* name, uint16_t DriveConfig::*field) {
+        return NumberKey(name, 0, 0xFFFF, [&config, field](uint32_t v) { config.*field = static_cast<uint16_t>(v); });
+    };
+    const auto path = [this](const char* name, std::string DriveSettings::*field) {
+        return TextKey(name, [this, field](const std::string& text) {
+            if (text.empty()) return false;
+            drive_.*field = Resolve(base_, text);
+            return true;
+        });
+    };
+    const auto flag = [this](const char* name, bool DriveSettings::*field) {
+        return TextKey(name, [this, field](const std::string& text) { return ParseFlag(text, drive_.*field); });
+    };
+    keys.push_back(padded("vendor", config.vendor, sizeof config.vendor, 0));
+    keys.push_back(padded("product", config.product, sizeof config.product, 0));
+    keys.push_back(padded("revision", config.revision, sizeof config.revision, 0));
+    keys.push_back(padded("serial", config.serial, sizeof config.serial, 1));
+    keys.push_back(NumberKey("type", 0, 0xFF, [&config](uint32_t v) { config.deviceType = static_cast<uint8_t>(v); }));
+    keys.push_back(word("maker", &DriveConfig::makerWord));
+    keys.push_back(word("controller", &DriveConfig::controllerId));
+    keys.push_back(word("major", &DriveConfig::versionMajor));
+    keys.push_back(word("minor", &DriveConfig::versionMinor));
+    keys.push_back(word("sizekib", &DriveConfig::sizeWordKiB));
+    keys.push_back(NumberKey("flashsize", 1, MaxFlashSize, [this](uint32_t v) {
+        drive_.Config.flashSize = v;
+        haveFlashSize_ = true;
+    }));
+    keys.push_back(NumberKey("versionat", 0, MaxFlashSize - 4, [&config](uint32_t v) { config.versionOffset = v; }));
+    keys.push_back(path("flash", &DriveSettings::FlashPath));
+    keys.push_back(path("log", &DriveSettings::LogPath));
+    keys.push_back(NumberKey("latency", 0, 60000, [this](uint32_t v) { drive_.LatencyMilliseconds = v; }));
+    keys.push_back(
+        {"fail", [this](const std::string& v, std::string& problem) { return TakeFault(v, false, problem); }});
+    keys.push_back(
+        {"corrupt", [this](const std::string& v, std::string& problem) { return TakeFault(v, true, problem); }});
+    keys.push_back(NumberKey("failnth", 0, 0xFFFFFFFFu, [this](uint32_t v) { drive_.FailCommandNumber = v; }));
+    keys.push_back(flag("identitycheck", &DriveSettings::IdentityCheckWithData));
+    keys.push_back(flag("gone", &DriveSettings::Gone));
+}
+
+bool ConfigText::DriveReader::TakeFault(const std::string& value, bool corrupt, std::string& problem) {
+    EmulatedDrive::FaultRule rule;
+    if (!ParseFault(value, corrupt, rule)) return false;
+    if (drive_.Faults.size() >= EmulatedDrive::MaxFaultRules) {
+        problem = "more than " + std::to_string(EmulatedDrive::MaxFaultRules) + " faults";
+        return false;
+    }
+    drive_.Faults.push_back(rule);
+    return true;
 }
 
 DriveSettings ConfigText::DriveReader::Finish() {
     if (!haveFlashSize_) {
         DriveConfig& config = drive_.Config;
-        const uint32_t usual = DriveCommandSet::DefaultFlashSize(config.controllerId);
+        const uint32_t usual = DriveConfig::UsualFlashSize(config.controllerId);
         config.flashSize = config.sizeWordKiB != 0 ? config.sizeWordKiB * 1024u
-                           : usual != 0           ? usual
-                                                  : DefaultFlashSize;
+                           : usual != 0            ? usual
+                                                   : DriveConfig::DefaultFlashSize;
     }
     return drive_;
 }

@@ -59,7 +59,6 @@ struct DriveSettings {
 //   gone=1                                  answer every command with NOT READY
 class ConfigText {
 public:
-    static constexpr uint32_t DefaultFlashSize = 0x20000;
     static constexpr uint32_t MaxFlashSize = 0x1000000;
     static constexpr size_t MaxFileSize = 0x10000;
 
@@ -80,17 +79,38 @@ public:
     // Reads a whole configuration file of at most MaxFileSize bytes; false with PROBLEM.
     static bool ReadFile(const std::string& path, std::string& text, std::string& problem);
 
-    // One drive being read: feed it the drive's keys, then Finish it.
+    // One key a statement knows, and how its value is stored: Take returns false for a value it
+    // refuses, with PROBLEM, or with PROBLEM left empty for BadValue's text.
+    struct Key {
+        std::string Name;
+        std::function<bool(const std::string& value, std::string& problem)> Take;
+    };
+    using Keys = std::vector<Key>;
+    // A key whose value is whatever text TAKE accepts.
+    static Key TextKey(const char* name, std::function<bool(const std::string& value)> take);
+    // A key whose value is a number from MIN to MAX.
+    static Key NumberKey(const char* name, uint32_t min, uint32_t max, std::function<void(uint32_t value)> take);
+
+    // Hands the value of every word of a statement to the key of that name in KEYS (the first
+    // one), and stops at the first word whose key is not there ("unknown key KEY") or whose
+    // value is refused: false with PROBLEM.
+    static bool ReadKeys(const Words& words, const Keys& keys, std::string& problem);
+
+    // One drive being read: add its keys to a statement's, read the statement, then Finish it.
     class DriveReader {
     public:
-        enum class Result { Taken, Unknown, Bad };
         explicit DriveReader(const std::string& baseDirectory) : base_(baseDirectory) {}
-        // Unknown: not a drive key (the statement may know it). Bad: PROBLEM says why.
-        Result Key(const std::string& key, const std::string& value, std::string& problem);
+        // Not copied: the keys it adds store into this reader.
+        DriveReader(const DriveReader&) = delete;
+        DriveReader& operator=(const DriveReader&) = delete;
+
+        void AddKeys(Keys& keys);
         // Fills in the flash size when no key gave it.
         DriveSettings Finish();
 
     private:
+        bool TakeFault(const std::string& value, bool corrupt, std::string& problem);
+
         std::string base_;
         DriveSettings drive_;
         bool haveFlashSize_ = false;

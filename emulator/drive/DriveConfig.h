@@ -10,6 +10,13 @@ namespace emulator {
 // them from C strings.
 struct DriveConfig {
     static constexpr uint32_t NoVersionOffset = 0xFFFFFFFFu;
+    // The flash of a drive whose size nothing else gives: 128 KiB, that of the default controller.
+    static constexpr uint32_t DefaultFlashSize = 0x20000;
+
+    // The flash size a controller of the family usually has, in bytes; 0 for a controller id
+    // the family does not know. Kept apart from the host's own table, so that a wrong size there
+    // shows up as a disagreement with the drive instead of being shared by both.
+    static uint32_t UsualFlashSize(uint16_t controllerId);
 
     uint8_t deviceType = 0x05;
     char vendor[8] = {'E', 'M', 'U', 'L', 'A', 'T', 'E', 'D'};
@@ -24,13 +31,13 @@ struct DriveConfig {
     uint16_t versionMajor = 1;
     uint16_t versionMinor = 0;
     // Flash size word of the identity block in KiB, reported as it stands. Drives of the family
-    // report 0 when their flash has the controller's usual size (0x6E15 128 KiB, 0x6E2A 512 KiB,
-    // 0x6E47 256 KiB); the host then picks that size itself.
+    // report 0 when their flash has the controller's usual size (UsualFlashSize); the host then
+    // picks that size itself.
     uint16_t sizeWordKiB = 0;
 
     // Bytes in each of the flash and staging buffers handed to the drive. May differ from what
     // the identity block claims, so that a host that trusts the wrong one can be caught.
-    uint32_t flashSize = 0x20000;
+    uint32_t flashSize = DefaultFlashSize;
 
     // When not NoVersionOffset the identity block reports the two little-endian words found in
     // the committed flash at this offset instead of versionMajor/versionMinor, so a committed

@@ -244,34 +244,16 @@ bool EmulatedDrive::ChunkInRange(const Cdb& cdb) const {
     return static_cast<uint64_t>(cdb.flashOffset) + cdb.length <= FlashSize();
 }
 
-bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind,
-                             Outcome& rejection) const {
-    const uint8_t* c = request.cdb;
-    const Outcome invalidField = Check(SenseIllegalRequest, AscInvalidField, 0);
+bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const {
     const bool dataOk = request.dataLength == 0 || request.data != nullptr;
-
     if (cdb.opcode == OpInquiry) {
-        // Byte 1 holds the old LUN bits and EVPD; a page code without EVPD is invalid.
-        if (request.cdbLength < 6 || request.direction != Direction::In || !dataOk) {
-            rejection = invalidField;
-            return false;
-        }
-        if (c[1] == 0 && c[2] == 0) {
-            kind = Kind::Inquiry;
-            return true;
-        }
-        if (c[1] == 0x01 && OffersPage(c[2])) {
-            kind = Kind::Standard;
-            return true;
-        }
-        rejection = invalidField;
-        return false;
+        return ValidateInquiry(request, dataOk, kind, rejection);
     }
 
     const uint32_t standardLength = StandardCdbLength(cdb.opcode);
     if (standardLength != 0) {
         if (request.cdbLength < standardLength || !dataOk) {
-            rejection = invalidField;
+            rejection = Check(SenseIllegalRequest, AscInvalidField, 0);
             return false;
         }
         kind = Kind::Standard;
@@ -282,48 +264,72 @@ bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind,
         rejection = Check(SenseIllegalRequest, AscInvalidOpcode, 0);
         return false;
     }
-    if (request.cdbLength < 10 || (c[1] & 0xE0) != 0 || !dataOk) {
+    if (request.cdbLength < 10 || (request.cdb[1] & 0xE0) != 0 || !dataOk) {
+        rejection = Check(SenseIllegalRequest, AscInvalidField, 0);
+        return false;
+    }
+    if (cdb.opcode == OpReadBuffer) {
+        return ValidateReadBuffer(request, cdb, kind, rejection);
+    }
+    return ValidateWriteBuffer(request, cdb, kind, rejection);
+}
+
+bool EmulatedDrive::ValidateInquiry(const Request& request, bool dataOk, Kind& kind, Outcome& rejection) const {
+    const uint8_t* c = request.cdb;
+    // Byte 1 holds the old LUN bits and EVPD; a page code without EVPD is invalid.
+    if (request.cdbLength >= 6 && request.direction == Direction::In && dataOk) {
+        if (c[1] == 0 && c[2] == 0) {
+            kind = Kind::Inquiry;
+            return true;
+        }
+        if (c[1] == 0x01 && OffersPage(c[2])) {
+            kind = Kind::Standard;
+            return true;
+        }
+    }
+    rejection = Check(SenseIllegalRequest, AscInvalidField, 0);
+    return false;
+}
+
+bool EmulatedDrive::ValidateReadBuffer(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const {
+    const Outcome invalidField = Check(SenseIllegalRequest, AscInvalidField, 0);
+    if (request.direction != Direction::In) {
         rejection = invalidField;
         return false;
     }
-
-    if (cdb.opcode == OpReadBuffer) {
-        if (request.direction != Direction::In) {
+    if (cdb.mode == 1 && cdb.control == 0x00) {
+        // The identity block lives only at buffer 0 offset 0; its allocation length may be
+        // anything, the host gets at most 16 bytes.
+        if (cdb.bufferId != 0 || cdb.bufferOffset != 0) {
             rejection = invalidField;
             return false;
         }
-        if (cdb.mode == 1 && cdb.control == 0x00) {
-            // The identity block lives only at buffer 0 offset 0; its allocation length may be
-            // anything, the host gets at most 16 bytes.
-            if (cdb.bufferId != 0 || cdb.bufferOffset != 0) {
-                rejection = invalidField;
-                return false;
-            }
-            kind = Kind::Identity;
-            return true;
-        }
-        if (cdb.mode == 1 && cdb.control == 0x01) {
-            kind = Kind::Dump;
-        } else if (cdb.mode == 2 && cdb.control == 0x00) {
-            kind = Kind::ReadBack;
-        } else {
-            rejection = invalidField;
-            return false;
-        }
-        // Chunk reads move exactly the allocation length: an empty one is a host bug rather
-        // than a query, and a host buffer shorter than it would be overrun by a real drive.
-        if (cdb.length == 0 || request.dataLength < cdb.length) {
-            rejection = invalidField;
-            return false;
-        }
-        if (!ChunkInRange(cdb)) {
-            rejection = Check(SenseIllegalRequest, AscOutOfRange, 0);
-            return false;
-        }
+        kind = Kind::Identity;
         return true;
     }
+    if (cdb.mode == 1 && cdb.control == 0x01) {
+        kind = Kind::Dump;
+    } else if (cdb.mode == 2 && cdb.control == 0x00) {
+        kind = Kind::ReadBack;
+    } else {
+        rejection = invalidField;
+        return false;
+    }
+    // Chunk reads move exactly the allocation length: an empty one is a host bug rather
+    // than a query, and a host buffer shorter than it would be overrun by a real drive.
+    if (cdb.length == 0 || request.dataLength < cdb.length) {
+        rejection = invalidField;
+        return false;
+    }
+    if (!ChunkInRange(cdb)) {
+        rejection = Check(SenseIllegalRequest, AscOutOfRange, 0);
+        return false;
+    }
+    return true;
+}
 
-    // WRITE BUFFER
+bool EmulatedDrive::ValidateWriteBuffer(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const {
+    const Outcome invalidField = Check(SenseIllegalRequest, AscInvalidField, 0);
     if (cdb.mode == 7) {
         if (request.direction != Direction::Out || cdb.control != 0 || cdb.length == 0 ||
             cdb.length != request.dataLength) {

@@ -222,6 +222,9 @@ private:
     Outcome Dispatch(const Request& request, const Cdb& cdb);
     // Fills kind on success; otherwise the outcome carries the rejection.
     bool Validate(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const;
+    bool ValidateInquiry(const Request& request, bool dataOk, Kind& kind, Outcome& rejection) const;
+    bool ValidateReadBuffer(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const;
+    bool ValidateWriteBuffer(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const;
     bool ChunkInRange(const Cdb& cdb) const;
     FaultRule* MatchFault(Kind kind, const Cdb& cdb);
     Outcome Perform(const Request& request, const Cdb& cdb, Kind kind);

@@ -28,4 +28,11 @@ void EventLog::Close() {
     file_ = nullptr;
 }
 
+void EventLog::HexBytes(const uint8_t* bytes, size_t n, char* out, size_t room) {
+    size_t at = 0;
+    for (size_t i = 0; i < n && at + 3 <= room; ++i)
+        at += static_cast<size_t>(snprintf(out + at, room - at, "%02x", bytes[i]));
+    if (room != 0 && at < room) out[at] = '\0';
+}
+
 }  // namespace emulator

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <stddef.h>
+#include <stdint.h>
 #include <stdio.h>
 
 #include <string>
@@ -22,6 +24,10 @@ public:
     // printf-style; a line longer than LineRoom is cut.
     void Line(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void Close();
+
+    // BYTES as lower-case hex digits into OUT (ROOM bytes, NUL-terminated); what does not fit
+    // is left out.
+    static void HexBytes(const uint8_t* bytes, size_t n, char* out, size_t room);
 
 private:
     FILE* file_ = nullptr;

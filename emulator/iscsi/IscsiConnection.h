@@ -96,25 +96,50 @@ private:
         uint32_t expectedDataSn = 0;
     };
 
-    void Process(const Pdu& pdu);
-    void Login(const Pdu& pdu);
-    void LoginFail(const Pdu& request, uint8_t statusClass, uint8_t detail, const char* why);
-    bool LoginKeys(const std::vector<uint8_t>& text, uint8_t stage, std::vector<uint8_t>& answer,
-                   uint8_t& statusClass, uint8_t& detail, std::string& why);
-    void EnterFullFeature();
+    // What a command's answer says of its data: the bytes sent as Data-In, and the residual
+    // flag (0x04 overflow, 0x02 underflow) with its count.
+    struct Moved {
+        uint32_t sent = 0;
+        uint8_t residualFlag = 0;
+        uint32_t residual = 0;
+    };
 
+    // Login status classes.
+    static constexpr uint8_t LoginInitiatorError = 0x02;
+    static constexpr uint8_t LoginTargetError = 0x03;
+
+    // The connection itself (IscsiConnection.cpp): PDUs in, CmdSN order, PDUs out, the end.
+    void Process(const Pdu& pdu);
     void Ordered(const Pdu& pdu);
     void Execute(const Pdu& pdu);
     void RunHeld();
     bool InWindow(uint32_t cmdSn) const;
+    void Logout(const Pdu& pdu);
+    void Reject(const Pdu& pdu, uint8_t reason, const char* why);
+    void Stamp(Pdu& pdu, bool advanceStatSn);
+    void Send(Pdu& pdu);
 
-    void NopOut(const Pdu& pdu);
+    // Login and negotiation (IscsiConnectionLogin.cpp).
+    void Login(const Pdu& pdu);
+    // Checks a Login PDU against the login so far; false when it has been refused.
+    bool LoginInOrder(const Pdu& req, bool transit, bool more, uint8_t csg, uint8_t nsg);
+    // The keys of the whole login text into ANSWER; false when the login has been refused.
+    bool LoginAnswer(const Pdu& req, uint8_t stage, std::vector<uint8_t>& answer);
+    bool LoginNames(const Pdu& req, std::vector<uint8_t>& answer);
+    void LoginFail(const Pdu& request, uint8_t statusClass, uint8_t detail, const char* why);
+    bool LoginKeys(const std::vector<uint8_t>& text, uint8_t stage, std::vector<uint8_t>& answer,
+                   uint8_t& statusClass, uint8_t& detail, std::string& why);
+    bool LoginKey(const std::string& key, const std::string& value, std::vector<uint8_t>& answer, uint8_t& detail,
+                  std::string& why);
+    bool Negotiate(const std::string& key, const std::string& value, std::vector<uint8_t>& answer, std::string& why);
+    void EnterFullFeature();
+
+    // Text and discovery (IscsiConnectionText.cpp).
+    void Text(const Pdu& pdu);
+
+    // SCSI commands and their data (IscsiConnectionScsi.cpp).
     void Command(const Pdu& pdu);
     void DataOut(const Pdu& pdu);
-    void TaskManagement(const Pdu& pdu);
-    void Text(const Pdu& pdu);
-    void Logout(const Pdu& pdu);
-
     Task* FindTask(uint32_t itt);
     void RemoveTask(uint32_t itt);
     void Advance(uint32_t itt);
@@ -123,10 +148,18 @@ private:
     // AVAILABLE bytes of read data at DATA (nullptr when there are none).
     void Respond(const Task& task, const uint8_t* data, uint32_t available,
                  const EmulatedDrive::Result& result, const uint8_t* sense);
+    static Moved Measure(const Task& task, uint32_t available, const EmulatedDrive::Result& result);
+    // Returns the DataSN that follows the last Data-In sent.
+    uint32_t SendDataIn(const Task& task, const uint8_t* data, const Moved& moved, const EmulatedDrive::Result& result);
+    void SendResponse(const Task& task, uint32_t dataSn, const Moved& moved, const EmulatedDrive::Result& result,
+                      const uint8_t* sense);
 
-    void Reject(const Pdu& pdu, uint8_t reason, const char* why);
-    void Stamp(Pdu& pdu, bool advanceStatSn);
-    void Send(Pdu& pdu);
+    // Task management and NOP (IscsiConnectionTaskManagement.cpp).
+    void NopOut(const Pdu& pdu);
+    void TaskManagement(const Pdu& pdu);
+    // Runs task management FUNCTION; returns its response.
+    uint8_t ManageTasks(const Pdu& pdu, uint8_t function);
+    uint8_t AbortTask(const Pdu& pdu);
 
     IscsiTargetSet& targets_;
     uint32_t number_;

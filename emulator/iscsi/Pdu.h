@@ -61,6 +61,16 @@ struct Pdu {
     }
     uint32_t InitiatorTaskTag() const { return Get32(16); }
     uint32_t CmdSn() const { return Get32(24); }
+    // The LUN field (bytes 8 to 15) names LUN 0.
+    bool LunZero() const {
+        for (size_t i = 8; i < 16; ++i) {
+            if (header[i] != 0) return false;
+        }
+        return true;
+    }
+
+    // Serial number arithmetic of RFC 1982 on 32 bits (CmdSN, StatSN): A comes before B.
+    static bool SerialLess(uint32_t a, uint32_t b) { return a != b && static_cast<int32_t>(a - b) < 0; }
 
     // A target PDU with its opcode and flags, everything else zero.
     static Pdu Make(uint8_t opcode, uint8_t flags);

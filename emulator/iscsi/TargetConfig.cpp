@@ -46,52 +46,57 @@ bool TargetConfig::Load(const std::string& path) {
 }
 
 bool TargetConfig::Statement(size_t line, const std::string& statement, const ConfigText::Words& words) {
-    if (statement == "target") {
-        if (haveTarget_) return Fail(line, "a second target statement");
-        haveTarget_ = true;
-        for (const auto& word : words) {
-            if (word.first == "listen") {
-                const size_t colon = word.second.rfind(':');
-                uint32_t port = 0;
-                if (colon == std::string::npos || colon == 0 ||
-                    !ConfigText::ParseNumber(word.second.substr(colon + 1), 65535, port)) {
-                    return Fail(line, ConfigText::BadValue(word));
-                }
-                ListenHost = word.second.substr(0, colon);
-                if (ListenHost.size() > 2 && ListenHost.front() == '[' && ListenHost.back() == ']') {
-                    ListenHost = ListenHost.substr(1, ListenHost.size() - 2);
-                }
-                ListenPort = static_cast<uint16_t>(port);
-            } else if (word.first == "log") {
-                if (word.second.empty()) return Fail(line, ConfigText::BadValue(word));
-                LogPath = word.second;
-            } else {
-                return Fail(line, "unknown key " + word.first);
-            }
-        }
-        return true;
-    }
-    if (statement != "drive") return Fail(line, "unknown statement " + statement);
+    if (statement == "target") return TargetStatement(line, words);
+    if (statement == "drive") return DriveStatement(line, words);
+    return Fail(line, "unknown statement " + statement);
+}
 
+bool TargetConfig::TargetStatement(size_t line, const ConfigText::Words& words) {
+    if (haveTarget_) return Fail(line, "a second target statement");
+    haveTarget_ = true;
+    const ConfigText::Keys keys = {
+        ConfigText::TextKey("listen", [this](const std::string& text) { return TakeListen(text); }),
+        ConfigText::TextKey("log",
+                            [this](const std::string& text) {
+                                if (text.empty()) return false;
+                                LogPath = text;
+                                return true;
+                            }),
+    };
+    std::string problem;
+    if (!ConfigText::ReadKeys(words, keys, problem)) return Fail(line, problem);
+    return true;
+}
+
+bool TargetConfig::TakeListen(const std::string& text) {
+    const size_t colon = text.rfind(':');
+    uint32_t port = 0;
+    if (colon == std::string::npos || colon == 0 || !ConfigText::ParseNumber(text.substr(colon + 1), 65535, port)) {
+        return false;
+    }
+    ListenHost = text.substr(0, colon);
+    if (ListenHost.size() > 2 && ListenHost.front() == '[' && ListenHost.back() == ']') {
+        ListenHost = ListenHost.substr(1, ListenHost.size() - 2);
+    }
+    ListenPort = static_cast<uint16_t>(port);
+    return true;
+}
+
+bool TargetConfig::DriveStatement(size_t line, const ConfigText::Words& words) {
     // No base directory: relative paths stay relative to the working directory.
     ConfigText::DriveReader reader("");
     std::string iqn;
+    ConfigText::Keys keys = {
+        ConfigText::TextKey("iqn",
+                            [&iqn](const std::string& text) {
+                                if (!ValidName(text)) return false;
+                                iqn = text;
+                                return true;
+                            }),
+    };
+    reader.AddKeys(keys);
     std::string problem;
-    for (const auto& word : words) {
-        if (word.first == "iqn") {
-            if (!ValidName(word.second)) return Fail(line, ConfigText::BadValue(word));
-            iqn = word.second;
-            continue;
-        }
-        switch (reader.Key(word.first, word.second, problem)) {
-        case ConfigText::DriveReader::Result::Taken:
-            break;
-        case ConfigText::DriveReader::Result::Bad:
-            return Fail(line, problem);
-        case ConfigText::DriveReader::Result::Unknown:
-            return Fail(line, "unknown key " + word.first);
-        }
-    }
+    if (!ConfigText::ReadKeys(words, keys, problem)) return Fail(line, problem);
     if (iqn.empty()) return Fail(line, "drive needs iqn=");
     for (const Drive& other : Drives) {
         if (other.Iqn == iqn) return Fail(line, "two drives named " + iqn);

@@ -41,6 +41,10 @@ public:
 
 private:
     bool Statement(size_t line, const std::string& statement, const ConfigText::Words& words);
+    bool TargetStatement(size_t line, const ConfigText::Words& words);
+    bool DriveStatement(size_t line, const ConfigText::Words& words);
+    // listen=HOST:PORT, HOST possibly in brackets.
+    bool TakeListen(const std::string& text);
     bool Fail(size_t line, const std::string& reason);
 
     bool haveTarget_ = false;

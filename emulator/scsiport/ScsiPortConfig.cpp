@@ -69,85 +69,59 @@ bool ScsiPortConfig::Parse(const std::string& text, const std::string& baseDirec
 
 bool ScsiPortConfig::ParseStatement(size_t number, const std::string& statement, const ConfigText::Words& words,
                                     const std::string& baseDirectory) {
+    if (statement == "driver") return ParseDriver(number, words, baseDirectory);
+    if (statement == "port") return ParsePort(number, words);
+    if (statement == "drive") return ParseDrive(number, words, baseDirectory);
+    return Fail(number, "unknown statement " + statement);
+}
+
+bool ScsiPortConfig::ParseDriver(size_t number, const ConfigText::Words& words, const std::string& baseDirectory) {
+    const ConfigText::Keys keys = {
+        ConfigText::TextKey("log",
+                            [&](const std::string& text) {
+                                if (text.empty()) return false;
+                                EventLogPath = ConfigText::Resolve(baseDirectory, text);
+                                return true;
+                            }),
+    };
     std::string problem;
-    auto bad = [&](const std::pair<std::string, std::string>& word) { return Fail(number, ConfigText::BadValue(word)); };
-    uint32_t value = 0;
+    if (!ConfigText::ReadKeys(words, keys, problem)) return Fail(number, problem);
+    return true;
+}
 
-    if (statement == "driver") {
-        for (const auto& word : words) {
-            if (word.first != "log") return Fail(number, "unknown key " + word.first);
-            if (word.second.empty()) return bad(word);
-            EventLogPath = ConfigText::Resolve(baseDirectory, word.second);
-        }
-        return true;
-    }
+bool ScsiPortConfig::ParsePort(size_t number, const ConfigText::Words& words) {
+    Port port;
+    bool haveNumber = false;
+    const ConfigText::Keys keys = {
+        ConfigText::NumberKey("number", 0, 254,
+                              [&](uint32_t v) {
+                                  port.Number = static_cast<uint8_t>(v);
+                                  haveNumber = true;
+                              }),
+        ConfigText::TextKey("device",
+                            [&](const std::string& text) {
+                                if (text.size() < 2 || text[0] != '\\') return false;
+                                port.DeviceName = text;
+                                return true;
+                            }),
+        ConfigText::NumberKey("buses", 0, 255, [&](uint32_t v) { port.Buses = static_cast<int>(v); }),
+    };
+    std::string problem;
+    if (!ConfigText::ReadKeys(words, keys, problem)) return Fail(number, problem);
+    if (!haveNumber) return Fail(number, "port needs number=");
+    if (FindPort(port.Number) != nullptr) return Fail(number, "port " + std::to_string(port.Number) + " twice");
+    Ports.push_back(port);
+    return true;
+}
 
-    if (statement == "port") {
-        Port port;
-        bool haveNumber = false;
-        for (const auto& word : words) {
-            if (word.first == "number") {
-                if (!ConfigText::ParseNumber(word.second, 254, value)) return bad(word);
-                port.Number = static_cast<uint8_t>(value);
-                haveNumber = true;
-            } else if (word.first == "device") {
-                if (word.second.size() < 2 || word.second[0] != '\\') return bad(word);
-                port.DeviceName = word.second;
-            } else if (word.first == "buses") {
-                if (!ConfigText::ParseNumber(word.second, 255, value)) return bad(word);
-                port.Buses = static_cast<int>(value);
-            } else {
-                return Fail(number, "unknown key " + word.first);
-            }
-        }
-        if (!haveNumber) return Fail(number, "port needs number=");
-        if (FindPort(port.Number) != nullptr) return Fail(number, "port " + std::to_string(port.Number) + " twice");
-        Ports.push_back(port);
-        return true;
-    }
-
-    if (statement != "drive") return Fail(number, "unknown statement " + statement);
-
+bool ScsiPortConfig::ParseDrive(size_t number, const ConfigText::Words& words, const std::string& baseDirectory) {
     ConfigText::DriveReader reader(baseDirectory);
     Drive place;
     bool havePlace[3] = {false, false, false};
-    for (const auto& word : words) {
-        const std::string& key = word.first;
-        const std::string& text = word.second;
-        if (key == "port" || key == "bus" || key == "target") {
-            if (!ConfigText::ParseNumber(text, 254, value)) return bad(word);
-            const int which = key == "port" ? 0 : key == "bus" ? 1 : 2;
-            (which == 0 ? place.Port : which == 1 ? place.Bus : place.Target) = static_cast<uint8_t>(value);
-            havePlace[which] = true;
-        } else if (key == "letter") {
-            if (text == "-") {
-                place.Letter = '-';
-            } else if (text.size() == 1 && IsLetter(text[0])) {
-                place.Letter = static_cast<char>(text[0] & ~0x20);
-            } else {
-                return bad(word);
-            }
-        } else if (key == "cdrom") {
-            if (!ConfigText::ParseNumber(text, 999, value)) return bad(word);
-            place.CdRomNumber = static_cast<int>(value);
-        } else if (key == "devicename") {
-            if (text.empty()) return bad(word);
-            place.HasMapDeviceName = text != "-";
-            place.MapDeviceName = text == "-" ? std::string() : text;
-        } else if (key == "maptype") {
-            if (text.empty()) return bad(word);
-            place.MapType = text;
-        } else {
-            switch (reader.Key(key, text, problem)) {
-            case ConfigText::DriveReader::Result::Taken:
-                break;
-            case ConfigText::DriveReader::Result::Bad:
-                return Fail(number, problem);
-            case ConfigText::DriveReader::Result::Unknown:
-                return Fail(number, "unknown key " + key);
-            }
-        }
-    }
+    ConfigText::Keys keys = PlaceKeys(place, havePlace);
+    reader.AddKeys(keys);
+    std::string problem;
+    if (!ConfigText::ReadKeys(words, keys, problem)) return Fail(number, problem);
     if (!havePlace[0] || !havePlace[1] || !havePlace[2]) return Fail(number, "drive needs port=, bus= and target=");
     for (const Drive& other : Drives) {
         if (other.Port == place.Port && other.Bus == place.Bus && other.Target == place.Target) {
@@ -159,6 +133,45 @@ bool ScsiPortConfig::ParseStatement(size_t number, const std::string& statement,
     static_cast<emulator::DriveSettings&>(drive) = reader.Finish();
     Drives.push_back(drive);
     return true;
+}
+
+ConfigText::Keys ScsiPortConfig::PlaceKeys(Drive& place, bool (&havePlace)[3]) {
+    const auto address = [&place, &havePlace](const char* name, int which, uint8_t Drive::*field) {
+        return ConfigText::NumberKey(name, 0, 254, [&place, &havePlace, which, field](uint32_t v) {
+            place.*field = static_cast<uint8_t>(v);
+            havePlace[which] = true;
+        });
+    };
+    return {
+        address("port", 0, &Drive::Port),
+        address("bus", 1, &Drive::Bus),
+        address("target", 2, &Drive::Target),
+        ConfigText::TextKey("letter",
+                            [&place](const std::string& text) {
+                                if (text == "-") {
+                                    place.Letter = '-';
+                                } else if (text.size() == 1 && IsLetter(text[0])) {
+                                    place.Letter = static_cast<char>(text[0] & ~0x20);
+                                } else {
+                                    return false;
+                                }
+                                return true;
+                            }),
+        ConfigText::NumberKey("cdrom", 0, 999, [&place](uint32_t v) { place.CdRomNumber = static_cast<int>(v); }),
+        ConfigText::TextKey("devicename",
+                            [&place](const std::string& text) {
+                                if (text.empty()) return false;
+                                place.HasMapDeviceName = text != "-";
+                                place.MapDeviceName = text == "-" ? std::string() : text;
+                                return true;
+                            }),
+        ConfigText::TextKey("maptype",
+                            [&place](const std::string& text) {
+                                if (text.empty()) return false;
+                                place.MapType = text;
+                                return true;
+                            }),
+    };
 }
 
 bool ScsiPortConfig::Finish() {

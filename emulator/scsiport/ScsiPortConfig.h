@@ -64,6 +64,11 @@ public:
 private:
     bool ParseStatement(size_t number, const std::string& statement, const emulator::ConfigText::Words& words,
                         const std::string& baseDirectory);
+    bool ParseDriver(size_t number, const emulator::ConfigText::Words& words, const std::string& baseDirectory);
+    bool ParsePort(size_t number, const emulator::ConfigText::Words& words);
+    bool ParseDrive(size_t number, const emulator::ConfigText::Words& words, const std::string& baseDirectory);
+    // The keys of a drive's place on the bus and in the device map; HAVEPLACE: port, bus, target.
+    static emulator::ConfigText::Keys PlaceKeys(Drive& place, bool (&havePlace)[3]);
     bool Finish();
     bool Fail(size_t line, const std::string& reason);
     Port* FindPort(uint8_t number);

@@ -1,6 +1,5 @@
 #include "emulator/wnaspi32/AspiManagerConfig.h"
 
-
 using emulator::ConfigText;
 
 void AspiManagerConfig::Clear() {
@@ -32,74 +31,63 @@ bool AspiManagerConfig::Parse(const std::string& text, const std::string& baseDi
 
 bool AspiManagerConfig::ParseStatement(size_t number, const std::string& kind, const ConfigText::Words& words,
                                        const std::string& baseDirectory) {
+    if (kind == "manager") return ParseManager(number, words);
+    if (kind == "adapter") return ParseAdapter(number, words);
+    if (kind == "drive") return ParseDrive(number, words, baseDirectory);
+    return Fail(number, "unknown statement " + kind);
+}
+
+bool AspiManagerConfig::ParseManager(size_t number, const ConfigText::Words& words) {
+    const ConfigText::Keys keys = {
+        ConfigText::NumberKey("adapters", 0, 0xFF, [this](uint32_t v) { adapterCount_ = static_cast<int>(v); }),
+        ConfigText::NumberKey("status", 0, 0xFF, [this](uint32_t v) { SupportStatus = static_cast<uint8_t>(v); }),
+    };
     std::string problem;
-    auto bad = [&](const std::pair<std::string, std::string>& word) { return Fail(number, ConfigText::BadValue(word)); };
-    uint32_t value = 0;
+    if (!ConfigText::ReadKeys(words, keys, problem)) return Fail(number, problem);
+    return true;
+}
 
-    if (kind == "manager") {
-        for (const auto& word : words) {
-            if (word.first == "adapters") {
-                if (!ConfigText::ParseNumber(word.second, 0xFF, value)) return bad(word);
-                adapterCount_ = static_cast<int>(value);
-            } else if (word.first == "status") {
-                if (!ConfigText::ParseNumber(word.second, 0xFF, value)) return bad(word);
-                SupportStatus = static_cast<uint8_t>(value);
-            } else {
-                return Fail(number, "unknown key " + word.first);
-            }
-        }
-        return true;
+bool AspiManagerConfig::ParseAdapter(size_t number, const ConfigText::Words& words) {
+    Adapter adapter;
+    bool haveId = false;
+    const ConfigText::Keys keys = {
+        ConfigText::NumberKey("id", 0, 0xFE,
+                              [&](uint32_t v) {
+                                  adapter.Id = static_cast<uint8_t>(v);
+                                  haveId = true;
+                              }),
+        ConfigText::NumberKey("targets", 0, 0xFF, [&](uint32_t v) { adapter.MaxTargets = static_cast<uint8_t>(v); }),
+        ConfigText::NumberKey("status", 1, 0xFF, [&](uint32_t v) { adapter.Status = static_cast<uint8_t>(v); }),
+    };
+    std::string problem;
+    if (!ConfigText::ReadKeys(words, keys, problem)) return Fail(number, problem);
+    if (!haveId) return Fail(number, "adapter needs id=");
+    for (const Adapter& other : Adapters) {
+        if (other.Id == adapter.Id) return Fail(number, "adapter " + std::to_string(adapter.Id) + " twice");
     }
+    Adapters.push_back(adapter);
+    return true;
+}
 
-    if (kind == "adapter") {
-        Adapter adapter;
-        bool haveId = false;
-        for (const auto& word : words) {
-            if (word.first == "id") {
-                if (!ConfigText::ParseNumber(word.second, 0xFE, value)) return bad(word);
-                adapter.Id = static_cast<uint8_t>(value);
-                haveId = true;
-            } else if (word.first == "targets") {
-                if (!ConfigText::ParseNumber(word.second, 0xFF, value)) return bad(word);
-                adapter.MaxTargets = static_cast<uint8_t>(value);
-            } else if (word.first == "status") {
-                if (!ConfigText::ParseNumber(word.second, 0xFF, value) || value == 0) return bad(word);
-                adapter.Status = static_cast<uint8_t>(value);
-            } else {
-                return Fail(number, "unknown key " + word.first);
-            }
-        }
-        if (!haveId) return Fail(number, "adapter needs id=");
-        for (const Adapter& other : Adapters) {
-            if (other.Id == adapter.Id) return Fail(number, "adapter " + std::to_string(adapter.Id) + " twice");
-        }
-        Adapters.push_back(adapter);
-        return true;
-    }
-
-    if (kind != "drive") return Fail(number, "unknown statement " + kind);
-
+bool AspiManagerConfig::ParseDrive(size_t number, const ConfigText::Words& words, const std::string& baseDirectory) {
     ConfigText::DriveReader reader(baseDirectory);
     uint8_t place[2] = {};
     bool havePlace[2] = {false, false};
-    for (const auto& word : words) {
-        const std::string& key = word.first;
-        if (key == "adapter" || key == "target") {
-            const int which = key == "adapter" ? 0 : 1;
-            if (!ConfigText::ParseNumber(word.second, which == 0 ? 0xFE : 0xFF, value)) return bad(word);
-            place[which] = static_cast<uint8_t>(value);
-            havePlace[which] = true;
-            continue;
-        }
-        switch (reader.Key(key, word.second, problem)) {
-        case ConfigText::DriveReader::Result::Taken:
-            break;
-        case ConfigText::DriveReader::Result::Bad:
-            return Fail(number, problem);
-        case ConfigText::DriveReader::Result::Unknown:
-            return Fail(number, "unknown key " + key);
-        }
-    }
+    ConfigText::Keys keys = {
+        ConfigText::NumberKey("adapter", 0, 0xFE,
+                              [&](uint32_t v) {
+                                  place[0] = static_cast<uint8_t>(v);
+                                  havePlace[0] = true;
+                              }),
+        ConfigText::NumberKey("target", 0, 0xFF,
+                              [&](uint32_t v) {
+                                  place[1] = static_cast<uint8_t>(v);
+                                  havePlace[1] = true;
+                              }),
+    };
+    reader.AddKeys(keys);
+    std::string problem;
+    if (!ConfigText::ReadKeys(words, keys, problem)) return Fail(number, problem);
     if (!havePlace[0] || !havePlace[1]) return Fail(number, "drive needs adapter= and target=");
     if (DriveAt(place[0], place[1]) >= 0) {
         return Fail(number, "two drives at adapter " + std::to_string(place[0]) + " target " +

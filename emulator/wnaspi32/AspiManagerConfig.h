@@ -66,6 +66,9 @@ public:
 private:
     bool ParseStatement(size_t number, const std::string& statement, const emulator::ConfigText::Words& words,
                         const std::string& baseDirectory);
+    bool ParseManager(size_t number, const emulator::ConfigText::Words& words);
+    bool ParseAdapter(size_t number, const emulator::ConfigText::Words& words);
+    bool ParseDrive(size_t number, const emulator::ConfigText::Words& words, const std::string& baseDirectory);
     bool Fail(size_t line, const std::string& reason);
     void Clear();
 

@@ -1,0 +1,310 @@
+// IscsiConnection: SCSI commands and their data (immediate data, Data-Out, R2T, Data-In) and
+// the answers that end them.
+#include "emulator/iscsi/IscsiConnection.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "emulator/iscsi/CdbShape.h"
+#include "emulator/iscsi/EventLog.h"
+
+namespace emulator {
+
+namespace {
+
+constexpr uint8_t OpReportLuns = 0xA0;
+
+}  // namespace
+
+IscsiConnection::Task* IscsiConnection::FindTask(uint32_t itt) {
+    for (Task& t : tasks_) {
+        if (t.itt == itt) return &t;
+    }
+    return nullptr;
+}
+
+void IscsiConnection::RemoveTask(uint32_t itt) {
+    tasks_.erase(std::remove_if(tasks_.begin(), tasks_.end(), [itt](const Task& t) { return t.itt == itt; }),
+                 tasks_.end());
+}
+
+void IscsiConnection::Command(const Pdu& pdu) {
+    const uint8_t flags = pdu.Flags();
+    Task t;
+    t.itt = pdu.InitiatorTaskTag();
+    t.counted = !pdu.Immediate();
+    t.read = (flags & 0x40) != 0;
+    t.write = (flags & 0x20) != 0;
+    t.expected = pdu.Get32(20);
+    memcpy(t.cdb, pdu.header + 32, 16);
+    t.cdbLength = CdbShape::Length(t.cdb[0]);
+    t.lunZero = pdu.LunZero();
+    const uint32_t immediate = static_cast<uint32_t>(pdu.data.size());
+    const uint32_t firstBurst = std::min(params_.firstBurst, params_.maxBurst);
+
+    if (t.itt == Pdu::NoTag) {
+        Reject(pdu, RejectInvalidField, "SCSI Command without a task tag");
+        return;
+    }
+    if (FindTask(t.itt) != nullptr) {
+        Reject(pdu, RejectTaskInProgress, "task tag already in use");
+        return;
+    }
+    if (t.read && t.write) {
+        Reject(pdu, RejectNotSupported, "bidirectional command");
+        return;
+    }
+    if (immediate != 0 && (!t.write || !params_.immediateData || immediate > t.expected || immediate > firstBurst)) {
+        Reject(pdu, RejectProtocolError, "immediate data not allowed or longer than the command's");
+        return;
+    }
+    if (!t.write) {
+        Complete(t);
+        return;
+    }
+    if (tasks_.size() >= MaxTasks) {
+        Reject(pdu, RejectImmediate, "too many tasks waiting for data");
+        return;
+    }
+    t.store = t.expected <= MaxTransfer;
+    if (t.store) t.data.assign(pdu.data.begin(), pdu.data.end());
+    t.received = immediate;
+    const bool final = (flags & 0x80) != 0;
+    t.unsolicitedEnd = std::min(firstBurst, t.expected);
+    t.unsolicited = !params_.initialR2T && !final && t.received < t.unsolicitedEnd;
+    if (t.received == t.expected) {
+        Complete(t);
+        return;
+    }
+    tasks_.push_back(t);
+    Advance(t.itt);
+}
+
+void IscsiConnection::Advance(uint32_t itt) {
+    Task* t = FindTask(itt);
+    if (t == nullptr || t->unsolicited || t->r2tOpen) return;
+    if (t->received >= t->expected || !t->store) {
+        // All data in, or more than the drive could take: answer now, without asking for the rest.
+        const Task done = *t;
+        RemoveTask(itt);
+        Complete(done);
+        return;
+    }
+    const uint32_t length = std::min(t->expected - t->received, params_.maxBurst);
+    t->r2tOpen = true;
+    t->ttt = nextTtt_++;
+    if (nextTtt_ == Pdu::NoTag) nextTtt_ = 1;
+    t->r2tEnd = t->received + length;
+    t->expectedDataSn = 0;
+    Pdu r = Pdu::Make(Pdu::ReadyToTransfer, Pdu::FinalFlag);
+    r.Put32(16, t->itt);
+    r.Put32(20, t->ttt);
+    r.Put32(36, t->r2tSn++);
+    r.Put32(40, t->received);
+    r.Put32(44, length);
+    Stamp(r, false);
+    Send(r);
+}
+
+void IscsiConnection::DataOut(const Pdu& pdu) {
+    const uint32_t itt = pdu.InitiatorTaskTag();
+    Task* t = FindTask(itt);
+    if (t == nullptr) {
+        // Data of a task that was aborted or answered early: nothing to do with it.
+        return;
+    }
+    const uint32_t ttt = pdu.Get32(20);
+    const uint32_t offset = pdu.Get32(40);
+    const uint32_t length = static_cast<uint32_t>(pdu.data.size());
+    const bool final = (pdu.Flags() & 0x80) != 0;
+    const uint64_t end = static_cast<uint64_t>(offset) + length;
+    bool ok;
+    if (ttt == Pdu::NoTag) {
+        ok = t->unsolicited && offset == t->received && end <= t->unsolicitedEnd;
+    } else {
+        ok = t->r2tOpen && ttt == t->ttt && offset == t->received && end <= t->r2tEnd &&
+             pdu.Get32(36) == t->expectedDataSn;
+    }
+    if (!ok) {
+        RemoveTask(itt);
+        Reject(pdu, RejectProtocolError, "Data-Out out of sequence; its task is dropped");
+        return;
+    }
+    if (t->store) t->data.insert(t->data.end(), pdu.data.begin(), pdu.data.end());
+    t->received += length;
+    if (ttt == Pdu::NoTag) {
+        if (final || t->received == t->unsolicitedEnd) t->unsolicited = false;
+    } else {
+        ++t->expectedDataSn;
+        if (t->received == t->r2tEnd) t->r2tOpen = false;
+    }
+    Advance(itt);
+}
+
+void IscsiConnection::ReportLuns(const Task& task, std::vector<uint8_t>& data, EmulatedDrive::Result& result) const {
+    // Answered by the target itself, as every target does: one logical unit, LUN 0.
+    uint32_t allocation = 0;
+    CdbShape::TransferLength(task.cdb, allocation);
+    const uint8_t list[16] = {0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const uint32_t n = std::min<uint32_t>(allocation, sizeof list);
+    data.assign(list, list + n);
+    result.status = EmulatedDrive::StatusGood;
+    result.transferred = n;
+}
+
+void IscsiConnection::Complete(Task task) {
+    // Read data lands in a buffer that is not cleared first: only what the drive wrote is sent,
+    // and a large allocation length then costs no more than the bytes really moved.
+    std::unique_ptr<uint8_t[]> in;
+    std::vector<uint8_t> luns;
+    const uint8_t* data = nullptr;
+    EmulatedDrive::Result result;
+    uint8_t sense[EmulatedDrive::SenseLength] = {};
+    uint32_t cdbTransfer = 0;
+    const bool known = CdbShape::TransferLength(task.cdb, cdbTransfer);
+
+    auto check = [&](uint8_t key, uint8_t asc) {
+        result.status = EmulatedDrive::StatusCheckCondition;
+        result.senseKey = key;
+        result.asc = asc;
+        sense[0] = 0x70;
+        sense[2] = key;
+        sense[7] = EmulatedDrive::SenseLength - 8;
+        sense[12] = asc;
+        result.senseWritten = EmulatedDrive::SenseLength;
+    };
+
+    if (!task.lunZero) {
+        check(EmulatedDrive::SenseIllegalRequest, 0x25);  // logical unit not supported
+    } else if (task.cdb[0] == OpReportLuns) {
+        ReportLuns(task, luns, result);
+        data = luns.data();
+    } else if (task.write && !task.store) {
+        check(EmulatedDrive::SenseIllegalRequest, EmulatedDrive::AscInvalidField);
+    } else {
+        EmulatedDrive::Request request;
+        request.cdb = task.cdb;
+        request.cdbLength = task.cdbLength;
+        if (task.write && task.expected != 0) {
+            request.direction = EmulatedDrive::Direction::Out;
+            request.data = task.data.data();
+            request.dataLength = known ? std::min(cdbTransfer, task.expected) : task.expected;
+        } else if (task.read) {
+            request.direction = EmulatedDrive::Direction::In;
+            // The drive answers as much as the CDB asks for; what exceeds the initiator's
+            // buffer is cut off below and reported as overflow.
+            const uint32_t length =
+                known ? std::min(cdbTransfer, MaxTransfer) : std::min(task.expected, MaxUnknownTransfer);
+            if (length != 0) in.reset(new uint8_t[length]);
+            request.data = in.get();
+            request.dataLength = length;
+            data = in.get();
+        }
+        request.sense = sense;
+        request.senseLength = sizeof sense;
+        result = target_->Drive->Execute(request);
+        targets_.CommandDone(*target_);
+    }
+    Respond(task, data, task.read ? result.transferred : 0, result, sense);
+}
+
+IscsiConnection::Moved IscsiConnection::Measure(const Task& task, uint32_t available,
+                                                const EmulatedDrive::Result& result) {
+    Moved moved;
+    if (task.read) {
+        moved.sent = std::min(available, task.expected);
+        if (available > task.expected) {
+            moved.residualFlag = 0x04;  // overflow
+            moved.residual = available - task.expected;
+        }
+    } else if (task.write) {
+        // Out data the drive did not take.
+        const uint32_t used = result.transferred;
+        if (used < task.expected) {
+            moved.residualFlag = 0x02;
+            moved.residual = task.expected - used;
+        }
+    }
+    if (task.read && moved.sent < task.expected) {
+        moved.residualFlag = 0x02;  // underflow
+        moved.residual = task.expected - moved.sent;
+    }
+    return moved;
+}
+
+void IscsiConnection::Respond(const Task& task, const uint8_t* data, uint32_t available,
+                              const EmulatedDrive::Result& result, const uint8_t* sense) {
+    const Moved moved = Measure(task, available, result);
+    char cdb[40];
+    EventLog::HexBytes(task.cdb, task.cdbLength, cdb, sizeof cdb);
+    targets_.Log().Line(
+        "c%u command itt=0x%08x cdb=%s %s edtl=%u status=%u sense=%02x/%02x/%02x moved=%u residual=%s%u", number_,
+        task.itt, cdb,
+        task.read    ? "in"
+        : task.write ? "out"
+                     : "none",
+        task.expected, result.status, result.senseKey, result.asc, result.ascq,
+        task.read ? moved.sent : result.transferred,
+        moved.residualFlag == 0x04   ? "overflow "
+        : moved.residualFlag == 0x02 ? "underflow "
+                                     : "",
+        moved.residual);
+    const uint32_t dataSn = SendDataIn(task, data, moved, result);
+    if (moved.sent != 0 && result.status == EmulatedDrive::StatusGood) return;
+    SendResponse(task, dataSn, moved, result, sense);
+}
+
+uint32_t IscsiConnection::SendDataIn(const Task& task, const uint8_t* data, const Moved& moved,
+                                     const EmulatedDrive::Result& result) {
+    // Data-In, cut to the initiator's segment limit; bursts end at MaxBurstLength. The status
+    // rides on the last one when the command went well.
+    const bool good = result.status == EmulatedDrive::StatusGood;
+    uint32_t dataSn = task.r2tSn;
+    uint32_t offset = 0;
+    uint32_t burst = 0;
+    while (offset < moved.sent) {
+        const uint32_t n = std::min(moved.sent - offset, params_.initiatorMaxRecvDataSegment);
+        const bool last = offset + n == moved.sent;
+        burst += n;
+        const bool burstEnd = last || burst >= params_.maxBurst;
+        if (burstEnd) burst = 0;
+        const bool withStatus = last && good;
+        Pdu d = Pdu::Make(Pdu::DataIn,
+                          static_cast<uint8_t>((burstEnd ? 0x80 : 0) | (withStatus ? 0x01 | moved.residualFlag : 0)));
+        d.Put32(16, task.itt);
+        d.Put32(20, Pdu::NoTag);
+        d.Put32(36, dataSn++);
+        d.Put32(40, offset);
+        if (withStatus) {
+            d.header[3] = result.status;
+            d.Put32(44, moved.residual);
+        }
+        d.data.assign(data + offset, data + offset + n);
+        Stamp(d, withStatus);
+        if (!withStatus) d.Put32(24, 0);
+        Send(d);
+        offset += n;
+    }
+    return dataSn;
+}
+
+void IscsiConnection::SendResponse(const Task& task, uint32_t dataSn, const Moved& moved,
+                                   const EmulatedDrive::Result& result, const uint8_t* sense) {
+    Pdu r = Pdu::Make(Pdu::ScsiResponse, static_cast<uint8_t>(0x80 | moved.residualFlag));
+    r.header[2] = 0x00;  // command completed at target
+    r.header[3] = result.status;
+    r.Put32(16, task.itt);
+    r.Put32(36, dataSn);
+    r.Put32(44, moved.residual);
+    if (result.status != EmulatedDrive::StatusGood && result.senseWritten != 0) {
+        r.data.push_back(static_cast<uint8_t>(result.senseWritten >> 8));
+        r.data.push_back(static_cast<uint8_t>(result.senseWritten));
+        r.data.insert(r.data.end(), sense, sense + result.senseWritten);
+    }
+    Stamp(r, true);
+    Send(r);
+}
+
+}  // namespace emulator

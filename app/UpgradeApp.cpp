@@ -1,7 +1,7 @@
 #include "app/UpgradeApp.h"
 
+#include "app/ActiveTransport.h"
 #include "app/UpgradeDialog.h"
-#include "transport/ActiveTransport.h"
 #include "transport/OsVersionInfo.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "app/SystemApi.h"
 #include "app/TransportFactory.h"
 #include "app/WindowBackend.h"
-#include "upgrade/UpgradeOperations.h"
+#include "upgrade/FirmwareOperations.h"
 
 // The program: records the system's version at construction, chooses and creates the drive-access
 // layer, fills the dialog's list through one scan, runs the dialog, and, when the user accepted the
@@ -15,7 +15,7 @@ public:
         SystemApi& System;
         TransportFactory& Transports;
         WindowBackend& Window;
-        UpgradeOperations::Platform Operations;
+        FirmwareOperations::Platform Operations;
     };
 
     explicit UpgradeApp(const Platform& platform);

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <string>
 
+#include "app/ActiveTransport.h"
 #include "app/ControlIds.h"
 #include "upgrade/FirmwareChecksum.h"
+#include "upgrade/OperationTexts.h"
 
 namespace {
 
@@ -24,21 +26,10 @@ bool HasBinExtension(const std::string& path) {
     return true;
 }
 
-int ButtonControl(UpgradeView::Button button) {
-    switch (button) {
-    case UpgradeView::Button::Browse: return ControlBrowse;
-    case UpgradeView::Button::Upgrade: return ControlUpgrade;
-    case UpgradeView::Button::Exit: return ControlExit;
-    }
-    return ControlExit;
-}
-
 }  // namespace
 
-UpgradeDialog::UpgradeDialog(WindowBackend& backend, const UpgradeOperations::Platform& platform)
-    : CDialog(UpgradeDialogTemplateId, backend),
-      UpgradeOperations(static_cast<UpgradeView&>(*this), platform),
-      slot_(platform.Slot) {
+UpgradeDialog::UpgradeDialog(WindowBackend& backend, const FirmwareOperations::Platform& platform)
+    : CDialog(UpgradeDialogTemplateId, backend), operations_(platform), slot_(platform.Slot) {
     AppIcon = backend.LoadAppIcon(AppIconResourceId);
 }
 
@@ -65,7 +56,7 @@ bool UpgradeDialog::OnInitDialog() {
 
     if (!upgrade::SlotIsFilled(slot_)) {
         window.EnableControl(ControlUpgrade, false);
-        window.SetControlText(ControlStatusLine, "Need Combine firmware first !!");
+        window.SetControlText(ControlStatusLine, OperationTexts::SlotUnfilled());
     }
 
     ProgressPercent = 0;
@@ -130,6 +121,66 @@ void UpgradeDialog::OnExit() {
     CDialog::OnOK();
 }
 
+void UpgradeDialog::OnUpgrade() {
+    ShowStatus(OperationTexts::UpgradeStarts());
+    // Save and the file choice enable the button again, so an unfilled slot is refused here too.
+    if (!upgrade::SlotIsFilled(slot_)) {
+        ShowStatus(OperationTexts::SlotUnfilled());
+        Backend().EnableControl(ControlUpgrade, false);
+        Backend().EnableControl(ControlBrowse, true);
+        Backend().EnableControl(ControlExit, true);
+        return;
+    }
+    if (!TakeSelectedDevice()) return;
+    EnableOperationButtons(false, false, false);
+    running_ = Running::Upgrade;
+    const OperationOutcome outcome = operations_.Upgrade(*ActiveTransport, *SelectedDevice, *this);
+    ShowOutcome(outcome);
+    switch (outcome.Result) {
+    case OperationOutcome::Kind::Done:
+        UpgradeSucceeded = 1;
+        Backend().EnableControl(ControlExit, true);
+        break;
+    // Upgrade came back when the buffers were held; the browse button stays disabled.
+    case OperationOutcome::Kind::ChecksumMismatch: Backend().EnableControl(ControlExit, true); break;
+    default: EnableOperationButtons(true, true, true); break;
+    }
+}
+
+void UpgradeDialog::OnSave() {
+    ShowStatus(OperationTexts::SaveStarts());
+    if (!TakeSelectedDevice()) return;
+    EnableOperationButtons(false, false, false);
+    running_ = Running::Save;
+    ShowOutcome(operations_.Save(*ActiveTransport, *SelectedDevice, FirmwarePath, *this, *this));
+    EnableOperationButtons(true, true, true);
+}
+
+bool UpgradeDialog::TakeSelectedDevice() {
+    // The drop-down has an edit field: with several drives the user can type into it and leave no
+    // entry selected. Such a selection names no drive and nothing is touched.
+    const int entry = Backend().GetComboSelection(ControlDeviceCombo);
+    const DeviceRecord* record = entry < 0 ? nullptr : DeviceList.At(static_cast<size_t>(entry));
+    if (record == nullptr) {
+        ShowStatus("No Device Selected!!");
+        return false;
+    }
+    SelectedDevice = record;
+    return true;
+}
+
+void UpgradeDialog::ShowOutcome(const OperationOutcome& outcome) {
+    // Some outcomes have no text of their own: the status line keeps the operation's start text.
+    const std::string text = OperationTexts::Status(outcome, *SelectedDevice, FirmwarePath);
+    if (!text.empty()) ShowStatus(text.c_str());
+}
+
+void UpgradeDialog::EnableOperationButtons(bool browse, bool upgrade, bool exit) {
+    Backend().EnableControl(ControlBrowse, browse);
+    Backend().EnableControl(ControlUpgrade, upgrade);
+    Backend().EnableControl(ControlExit, exit);
+}
+
 void UpgradeDialog::ShowStatus(const char* text) {
     Backend().SetControlText(ControlStatusLine, text);
 }
@@ -138,14 +189,31 @@ void UpgradeDialog::ShowProgress(int percent) {
     Backend().SetProgressPosition(ControlProgress, percent);
 }
 
-void UpgradeDialog::EnableButton(Button button, bool enabled) {
-    Backend().EnableControl(ButtonControl(button), enabled);
+bool UpgradeDialog::MayOverwrite(const std::string& path) {
+    // No owner, no icon, the platform's default caption. Any answer but No overwrites.
+    const std::string question = OperationTexts::OverwriteQuestion(path);
+    return Backend().ShowMessageBox(question.c_str(), nullptr, WindowBackend::MbYesNo) != IdNo;
 }
 
-int UpgradeDialog::SelectedEntry() {
-    return Backend().GetComboSelection(ControlDeviceCombo);
+void UpgradeDialog::Started(uint32_t flashSize) {
+    flashSize_ = flashSize;
+    // An Upgrade gives its button back once its buffers are held, whatever follows.
+    if (running_ == Running::Upgrade) Backend().EnableControl(ControlUpgrade, true);
 }
 
-int UpgradeDialog::AskYesNo(const char* question) {
-    return Backend().ShowMessageBox(question, nullptr, WindowBackend::MbYesNo);
+void UpgradeDialog::ShowChunkProgress(uint32_t end) {
+    // Integer division on purpose: the bar stays at 0 until the last chunk is through.
+    ProgressPercent = static_cast<int>((end / flashSize_) * 100);
+    // An upgrade is not done before its commit: the last verified chunk shows 75.
+    if (running_ == Running::Upgrade && ProgressPercent == 100) ProgressPercent = 75;
+    ShowProgress(ProgressPercent);
+}
+
+void UpgradeDialog::ChunkVerified(uint32_t offset, uint32_t length) { ShowChunkProgress(offset + length); }
+
+void UpgradeDialog::ChunkRead(uint32_t offset, uint32_t length) { ShowChunkProgress(offset + length); }
+
+void UpgradeDialog::Finished(const OperationOutcome& outcome) {
+    // The commit and its pause are behind: the bar shows the end.
+    if (outcome.Written == OperationOutcome::Writes::Committed) ShowProgress(100);
 }

@@ -10,7 +10,7 @@ DialogRig::DialogRig(uint32_t latencyMicroseconds) {
     BenchDrive& drive = bench_.AddDrive();
     Transport.AttachDrive(0, 0, &drive.Drive);
     bench_.FillSlot(UpgradeBench::PatternImage(3));
-    UpgradeOperations::Platform platform{bench_.Files, bench_.Sleep, Buffers, bench_.Slot.data()};
+    FirmwareOperations::Platform platform{bench_.Files, bench_.Sleep, Buffers, bench_.Slot.data()};
     bench_.Dialog = std::make_unique<UpgradeDialog>(bench_.Backend, platform);
     Transport.EnumerateDevices(bench_.Dialog->DeviceList);
     bench_.Backend.Open(*bench_.Dialog);

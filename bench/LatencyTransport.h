@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "emulator/simulated/EmulatedTransport.h"
+#include "tests/support/simulated/EmulatedTransport.h"
 
 // An EmulatedTransport whose drives take time: before each command it waits the addressed drive's
 // LatencyMicroseconds(), as a wrapper that can wait is meant to. Counts the commands and the time

@@ -29,9 +29,7 @@ bool Takes(CommandLine::Command action, const std::string& option) {
     }
 }
 
-bool HasValue(const std::string& option) {
-    return option == "--drive" || option == "--device" || option == "--backup";
-}
+bool HasValue(const std::string& option) { return option == "--drive" || option == "--device" || option == "--backup"; }
 
 bool ParseDriveNumber(const std::string& text, unsigned& number) {
     if (text.empty() || text.size() > 3) return false;
@@ -52,86 +50,111 @@ const char* NameOf(CommandLine::Command action) {
     return "";
 }
 
+// --help or --version anywhere on the line wins over everything else on it.
+bool AsksForHelpOrVersion(const std::vector<std::string>& arguments, CommandLine::Command& action) {
+    for (const std::string& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            action = CommandLine::Command::Help;
+            return true;
+        }
+        if (argument == "--version") {
+            action = CommandLine::Command::Version;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The value of the option at AT: what follows '=' (at EQUALS) or, without one, the next argument,
+// which AT then moves to. An option without a value must have no '='.
+bool TakeValue(const std::vector<std::string>& arguments, size_t& at, const std::string& option, size_t equals,
+               std::string& value, std::string& reason) {
+    if (!HasValue(option)) {
+        if (equals == std::string::npos) return true;
+        reason = "'" + option + "' takes no value";
+        return false;
+    }
+    if (equals != std::string::npos) {
+        value = arguments[at].substr(equals + 1);
+    } else if (at + 1 < arguments.size()) {
+        value = arguments[++at];
+    }
+    if (!value.empty()) return true;
+    reason = "'" + option + "' needs a value";
+    return false;
+}
+
 }  // namespace
 
 bool CommandLine::Parse(const std::vector<std::string>& arguments, std::string& reason) {
     *this = CommandLine{};
+    if (AsksForHelpOrVersion(arguments, Action)) return true;
     size_t at = 0;
-    for (const std::string& argument : arguments) {
-        if (argument == "--help" || argument == "-h") {
-            Action = Command::Help;
-            return true;
-        }
-        if (argument == "--version") {
-            Action = Command::Version;
-            return true;
-        }
-    }
-    if (at < arguments.size() && arguments[at].compare(0, 1, "-") != 0) {
-        bool known = false;
-        for (const CommandName& command : Commands) {
-            if (arguments[at] == command.Name) {
-                Action = command.Action;
-                known = true;
-            }
-        }
-        if (!known) {
-            reason = "unknown command '" + arguments[at] + "'";
-            return false;
-        }
-        ++at;
-    }
-    bool deviceGiven = false;
+    if (!ParseCommand(arguments, at, reason)) return false;
     for (; at < arguments.size(); ++at) {
-        const std::string& argument = arguments[at];
-        if (argument.compare(0, 2, "--") != 0) {
-            if (Action == Command::Save && File.empty() && !argument.empty()) {
-                File = argument;
-                continue;
-            }
-            reason = "unexpected argument '" + argument + "'";
-            return false;
-        }
-        const size_t equals = argument.find('=');
-        const std::string option = argument.substr(0, equals);
-        if (!Takes(Action, option)) {
-            reason = "'" + option + "' is no option of " + NameOf(Action);
-            return false;
-        }
-        std::string value;
-        if (HasValue(option)) {
-            if (equals != std::string::npos) {
-                value = argument.substr(equals + 1);
-            } else if (at + 1 < arguments.size()) {
-                value = arguments[++at];
-            }
-            if (value.empty()) {
-                reason = "'" + option + "' needs a value";
-                return false;
-            }
-        } else if (equals != std::string::npos) {
-            reason = "'" + option + "' takes no value";
-            return false;
-        }
-        if (option == "--drive") {
-            if (!ParseDriveNumber(value, DriveNumber)) {
-                reason = "'--drive' needs a drive number as list shows it (1, 2, ...)";
-                return false;
-            }
-        } else if (option == "--device") {
-            DevicePath = value;
-            deviceGiven = true;
-        } else if (option == "--backup") {
-            BackupFile = value;
-        } else if (option == "--yes") {
-            Yes = true;
-        } else if (option == "--dry-run") {
-            DryRun = true;
-        } else if (option == "--json") {
-            Json = true;
+        if (!ParseArgument(arguments, at, reason)) return false;
+    }
+    return CheckComplete(reason);
+}
+
+bool CommandLine::ParseCommand(const std::vector<std::string>& arguments, size_t& at, std::string& reason) {
+    // A line that starts with an option (or is empty) lists the drives.
+    if (at >= arguments.size() || arguments[at].compare(0, 1, "-") == 0) return true;
+    for (const CommandName& command : Commands) {
+        if (arguments[at] == command.Name) {
+            Action = command.Action;
+            ++at;
+            return true;
         }
     }
-    if (DriveNumber != 0 && deviceGiven) {
+    reason = "unknown command '" + arguments[at] + "'";
+    return false;
+}
+
+bool CommandLine::ParseArgument(const std::vector<std::string>& arguments, size_t& at, std::string& reason) {
+    const std::string& argument = arguments[at];
+    if (argument.compare(0, 2, "--") != 0) {
+        if (Action == Command::Save && File.empty() && !argument.empty()) {
+            File = argument;
+            return true;
+        }
+        reason = "unexpected argument '" + argument + "'";
+        return false;
+    }
+    const size_t equals = argument.find('=');
+    const std::string option = argument.substr(0, equals);
+    if (!Takes(Action, option)) {
+        reason = "'" + option + "' is no option of " + NameOf(Action);
+        return false;
+    }
+    std::string value;
+    if (!TakeValue(arguments, at, option, equals, value, reason)) return false;
+    return SetOption(option, value, reason);
+}
+
+bool CommandLine::SetOption(const std::string& option, const std::string& value, std::string& reason) {
+    if (option == "--drive") {
+        if (ParseDriveNumber(value, DriveNumber)) return true;
+        reason = "'--drive' needs a drive number as list shows it (1, 2, ...)";
+        return false;
+    }
+    if (option == "--device") {
+        DevicePath = value;
+    } else if (option == "--backup") {
+        BackupFile = value;
+    } else if (option == "--yes") {
+        Yes = true;
+    } else if (option == "--dry-run") {
+        DryRun = true;
+    } else if (option == "--json") {
+        Json = true;
+    }
+    return true;
+}
+
+bool CommandLine::CheckComplete(std::string& reason) const {
+    // DevicePath is never empty once --device was given: the option needs a value.
+    if (DriveNumber != 0 && !DevicePath.empty()) {
         reason = "'--drive' and '--device' name the drive twice: give one of them";
         return false;
     }

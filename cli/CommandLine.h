@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,10 @@ public:
     enum class Command { List, Image, Upgrade, Save, Verify, Help, Version };
 
     Command Action = Command::List;
-    unsigned DriveNumber = 0;   // --drive N, counted from 1 as list shows them; 0: not given
-    std::string DevicePath;     // --device PATH
-    std::string File;           // save's FILE
-    std::string BackupFile;     // --backup FILE
+    unsigned DriveNumber = 0;  // --drive N, counted from 1 as list shows them; 0: not given
+    std::string DevicePath;    // --device PATH
+    std::string File;          // save's FILE
+    std::string BackupFile;    // --backup FILE
     bool Yes = false;
     bool DryRun = false;
     bool Json = false;
@@ -27,4 +28,12 @@ public:
     // False with REASON (one line) when the arguments are not a command line of the program.
     bool Parse(const std::vector<std::string>& arguments, std::string& reason);
     bool NamesDrive() const { return DriveNumber != 0 || !DevicePath.empty(); }
+
+private:
+    // Each moves AT past what it took; false with REASON as Parse.
+    bool ParseCommand(const std::vector<std::string>& arguments, size_t& at, std::string& reason);
+    bool ParseArgument(const std::vector<std::string>& arguments, size_t& at, std::string& reason);
+    bool SetOption(const std::string& option, const std::string& value, std::string& reason);
+    // What no single argument can tell: a drive named twice, save without its FILE.
+    bool CheckComplete(std::string& reason) const;
 };

@@ -1,78 +1,41 @@
 #include "cli/FlashBackup.h"
 
-#include <cstdio>
-#include <cstring>
+FlashBackup::FlashBackup(FirmwareOperations& operations, FileSystemApi& files)
+    : operations_(operations), files_(files) {}
 
-#include "transport/ActiveTransport.h"
-
-FlashBackup::FlashBackup(UpgradeOperations& operations, TerminalView& view, FileSystemApi& files,
-                         WorkBufferAllocator& buffers)
-    : operations_(operations), view_(view), files_(files), buffers_(buffers) {}
-
-void FlashBackup::ReportFileError(const std::string& path, int error) {
-    view_.Line(TerminalApi::Stream::Error, "flashupgrade: " + path + ": " + std::strerror(error));
+OperationOutcome FlashBackup::Keep(DriveTransport& transport, const DeviceRecord& drive, const std::string& path,
+                                   OperationSink& sink) {
+    path_ = path;
+    error_ = files_.CreateTemporary(path, temporary_, &fd_);
+    if (error_ != 0) {
+        fd_ = -1;
+        OperationOutcome outcome;
+        outcome.Result = OperationOutcome::Kind::FileOpenFailed;
+        return outcome;
+    }
+    const OperationOutcome outcome = operations_.Read(transport, drive, *this, sink);
+    if (!outcome.Succeeded()) {
+        CloseTemporary();
+        files_.Remove(temporary_.c_str());
+    }
+    return outcome;
 }
 
-bool FlashBackup::Keep(const DeviceRecord& record, const std::string& path) {
-    view_.ShowStatus("Save Firmware...");
-    std::string temporary;
-    int fd = -1;
-    const int created = files_.CreateTemporary(path, temporary, &fd);
-    if (created != 0) {
-        view_.ShowStatus(("Cant open the file " + path).c_str());
-        ReportFileError(path, created);
-        return false;
-    }
-
-    bool kept = false;
-    if (!ActiveTransport->OpenDevice(record)) {
-        char text[160];
-        std::snprintf(text, sizeof text, "Open Device (%u %u)%s%s Failed!!", unsigned{record.PathId},
-                      unsigned{record.TargetId}, record.Vendor, record.Product);
-        view_.ShowStatus(text);
-        files_.Close(fd);
-    } else {
-        const uint32_t size = ActiveTransport->CurrentDevice.FlashSize;
-        operations_.ImageBuffer = buffers_.Obtain(size);
-        if (operations_.ImageBuffer == nullptr) {
-            ActiveTransport->CloseDevice();
-            view_.ShowStatus("Memory (Write) Initialization Failed!!");
-            files_.Close(fd);
-        } else {
-            std::memset(operations_.ImageBuffer, 0, size);
-            const bool dumped = operations_.DumpFlash();
-            ActiveTransport->CloseDevice();
-            if (dumped) {
-                const int stored = Store(fd, temporary, path, size);
-                if (stored == 0) {
-                    kept = true;
-                } else {
-                    view_.ShowStatus(("Write File " + path + " Failed!!").c_str());
-                    ReportFileError(path, stored);
-                }
-            } else {
-                files_.Close(fd);
-            }
-            buffers_.Release(operations_.ImageBuffer);
-            operations_.ImageBuffer = nullptr;
-        }
-    }
-    if (!kept) {
-        files_.Remove(temporary.c_str());
-        return false;
-    }
-    view_.Line(TerminalApi::Stream::Out, "Back-up of the flash kept in " + path);
-    return true;
+int FlashBackup::CloseTemporary() {
+    if (fd_ < 0) return 0;
+    const int fd = fd_;
+    fd_ = -1;
+    return files_.Close(fd);
 }
 
-int FlashBackup::Store(int fd, const std::string& temporary, const std::string& path, uint32_t size) {
-    int error = files_.WriteAll(fd, operations_.ImageBuffer, size);
-    if (error == 0) error = files_.Sync(fd);
-    // Closed exactly once on every path; a close that fails may have lost the data.
-    const int closed = files_.Close(fd);
-    if (error == 0) error = closed;
-    if (error == 0) error = files_.Rename(temporary.c_str(), path.c_str());
-    if (error != 0) return error;
+bool FlashBackup::Receive(const uint8_t* flash, uint32_t size) {
+    error_ = files_.WriteAll(fd_, flash, size);
+    if (error_ == 0) error_ = files_.Sync(fd_);
+    // A close that fails may have lost the data.
+    const int closed = CloseTemporary();
+    if (error_ == 0) error_ = closed;
+    if (error_ == 0) error_ = files_.Rename(temporary_.c_str(), path_.c_str());
     // Only a flushed folder keeps the new name after a power cut; until then the upgrade waits.
-    return files_.SyncFolderOf(path.c_str());
+    if (error_ == 0) error_ = files_.SyncFolderOf(path_.c_str());
+    return error_ == 0;
 }

@@ -1,32 +1,40 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "cli/FileSystemApi.h"
-#include "cli/TerminalView.h"
 #include "transport/DeviceRecord.h"
-#include "upgrade/UpgradeOperations.h"
-#include "upgrade/WorkBufferAllocator.h"
+#include "transport/DriveTransport.h"
+#include "upgrade/FirmwareOperations.h"
+#include "upgrade/OperationOutcome.h"
+#include "upgrade/OperationSink.h"
 
-// The back-up before an upgrade: the drive's whole flash read with the Save loop (its chunks,
-// retries and texts) into a file that is either complete and on disk or not there at all. The
-// dump goes to a temporary file beside FILE, is flushed and then renamed over FILE; a failure
-// anywhere removes the temporary file and leaves FILE as it was.
-class FlashBackup {
+// The back-up before an upgrade: the drive's whole flash read with the Save loop (its chunks and
+// retries) into a file that is either complete and on disk or not there at all. The dump goes to
+// a temporary file beside FILE, is flushed and then renamed over FILE; a failure anywhere removes
+// the temporary file and leaves FILE as it was.
+class FlashBackup final : private FirmwareOperations::FlashReceiver {
 public:
-    FlashBackup(UpgradeOperations& operations, TerminalView& view, FileSystemApi& files,
-                WorkBufferAllocator& buffers);
+    FlashBackup(FirmwareOperations& operations, FileSystemApi& files);
 
-    // Reads RECORD's drive through ActiveTransport into PATH. True when PATH holds the flash.
-    bool Keep(const DeviceRecord& record, const std::string& path);
+    // Reads DRIVE through TRANSPORT into PATH: Done when PATH holds the flash. A file that could
+    // not be made or kept ends FileOpenFailed or FileWriteFailed, with FileError() saying why.
+    OperationOutcome Keep(DriveTransport& transport, const DeviceRecord& drive, const std::string& path,
+                          OperationSink& sink);
+    // The errno of the file step that failed; 0 when none did.
+    int FileError() const { return error_; }
 
 private:
-    // Writes the dump into the open temporary file and puts it in PATH's place; 0 or the errno.
-    int Store(int fd, const std::string& temporary, const std::string& path, uint32_t size);
-    void ReportFileError(const std::string& path, int error);
+    // Writes the flash into the temporary file and puts it in the back-up's place.
+    bool Receive(const uint8_t* flash, uint32_t size) override;
+    // Closes the temporary file once; the errno of the close, or 0.
+    int CloseTemporary();
 
-    UpgradeOperations& operations_;
-    TerminalView& view_;
+    FirmwareOperations& operations_;
     FileSystemApi& files_;
-    WorkBufferAllocator& buffers_;
+    std::string path_;
+    std::string temporary_;
+    int fd_ = -1;
+    int error_ = 0;
 };

@@ -7,28 +7,18 @@
 #include "cli/FlashBackup.h"
 #include "cli/JsonWriter.h"
 #include "cli/ProgramTexts.h"
-#include "transport/ActiveTransport.h"
+#include "upgrade/ChunkLoop.h"
 #include "upgrade/FirmwareChecksum.h"
 #include "upgrade/FirmwareSlot.h"
+#include "upgrade/OperationTexts.h"
 
 using upgrade::FirmwareSlot;
+using Kind = OperationOutcome::Kind;
 
 namespace {
 
-constexpr uint32_t ImageSize = UpgradeOperations::UpgradeFlashSize;
-constexpr uint32_t ImageChunks = ImageSize / UpgradeOperations::ChunkLength;
-
-// Puts the program's transport in the operations' reach for one command.
-class TransportInReach {
-public:
-    explicit TransportInReach(DriveTransport& transport) : previous_(ActiveTransport) { ActiveTransport = &transport; }
-    ~TransportInReach() { ActiveTransport = previous_; }
-    TransportInReach(const TransportInReach&) = delete;
-    TransportInReach& operator=(const TransportInReach&) = delete;
-
-private:
-    DriveTransport* previous_;
-};
+constexpr uint32_t ImageSize = FirmwareSlot::ImageSize;
+constexpr uint32_t ImageChunks = ImageSize / ChunkLoop::ChunkLength;
 
 std::string Hex4(uint16_t value) {
     char text[8];
@@ -41,22 +31,26 @@ bool IsEnvironment(int error) {
            error == ENODEV;
 }
 
+// What the system refused, as one line.
+std::string Refusal(const TransportFailure& reason) {
+    // A block node refuses firmware commands to all but root; a generic node would not.
+    if (reason.Error == EPERM && reason.Node.compare(0, 7, "/dev/sr") == 0) {
+        return ProgramTexts::WriteRefused(reason.Node);
+    }
+    return ProgramTexts::EnvironmentError(reason.Error, reason.Node);
+}
+
 }  // namespace
 
 FlashUpgradeProgram::FlashUpgradeProgram(const Platform& platform)
     : platform_(platform),
       bar_(platform.Terminal),
-      transport_(platform.Transport, bar_),
-      view_(platform.Terminal, bar_, transport_),
-      operations_(view_, UpgradeOperations::Platform{platform.Files, platform.Sleep, platform.Buffers, platform.Slot}) {}
+      console_(platform.Terminal, bar_),
+      operations_(FirmwareOperations::Platform{platform.Files, platform.Sleep, platform.Buffers, platform.Slot}) {}
 
-void FlashUpgradeProgram::Out(const std::string& line) {
-    view_.Line(TerminalApi::Stream::Out, line);
-}
+void FlashUpgradeProgram::Out(const std::string& line) { console_.Line(TerminalApi::Stream::Out, line); }
 
-void FlashUpgradeProgram::Err(const std::string& line) {
-    view_.Line(TerminalApi::Stream::Error, line);
-}
+void FlashUpgradeProgram::Err(const std::string& line) { console_.Line(TerminalApi::Stream::Error, line); }
 
 int FlashUpgradeProgram::Run(const std::vector<std::string>& arguments) {
     std::string reason;
@@ -65,9 +59,7 @@ int FlashUpgradeProgram::Run(const std::vector<std::string>& arguments) {
         Err("Try 'flashupgrade --help'.");
         return ExitEnvironment;
     }
-    TransportInReach inReach(transport_);
-    view_.AssumeYes = options_.Yes;
-    transport_.DryRun = options_.DryRun;
+    console_.AssumeYes = options_.Yes;
     switch (options_.Action) {
     case CommandLine::Command::Help: {
         const char* help = ProgramTexts::Help();
@@ -84,10 +76,6 @@ int FlashUpgradeProgram::Run(const std::vector<std::string>& arguments) {
     return ExitEnvironment;
 }
 
-const DeviceRecord& FlashUpgradeProgram::Selected() const {
-    return *operations_.DeviceList.At(static_cast<size_t>(view_.Selection));
-}
-
 std::string FlashUpgradeProgram::ImageVersion() const {
     char text[FirmwareSlot::VersionTextSize];
     upgrade::SlotText(reinterpret_cast<const char*>(platform_.Slot) + offsetof(FirmwareSlot, VersionText), text);
@@ -101,13 +89,12 @@ bool FlashUpgradeProgram::ImageChecksumGood() const {
 }
 
 int FlashUpgradeProgram::Scan() {
-    DeviceList& list = operations_.DeviceList;
-    transport_.EnumerateDevices(list);
+    platform_.Transport.EnumerateDevices(drives_);
     const std::vector<SgIoTransport::ScanFailure>& failures = platform_.Transport.ScanFailures();
     for (const SgIoTransport::ScanFailure& failure : failures) {
         Err(ProgramTexts::EnvironmentError(failure.Error, failure.Node));
     }
-    if (list.Count() != 0) return 0;
+    if (drives_.Count() != 0) return 0;
     if (!failures.empty()) {
         char line[128];
         std::snprintf(line, sizeof line, "flashupgrade: found %zu CD/DVD device%s but could open none", failures.size(),
@@ -119,22 +106,23 @@ int FlashUpgradeProgram::Scan() {
     return ExitFailed;
 }
 
-int FlashUpgradeProgram::Select(int& position) {
-    const DeviceList& list = operations_.DeviceList;
-    const size_t count = list.Count();
+int FlashUpgradeProgram::Choose(DeviceRecord& drive) {
+    const int scanned = Scan();
+    if (scanned != 0) return scanned;
+    const size_t count = drives_.Count();
     if (options_.DriveNumber != 0) {
         if (options_.DriveNumber > count) {
             Err("flashupgrade: no drive " + std::to_string(options_.DriveNumber) + ": list shows " +
                 std::to_string(count));
             return ExitEnvironment;
         }
-        position = static_cast<int>(options_.DriveNumber - 1);
+        drive = *drives_.At(options_.DriveNumber - 1);
         return 0;
     }
     if (!options_.DevicePath.empty()) {
         for (size_t i = 0; i < count; ++i) {
-            if (ProgramTexts::Node(*list.At(i)) == options_.DevicePath) {
-                position = static_cast<int>(i);
+            if (ProgramTexts::Node(*drives_.At(i)) == options_.DevicePath) {
+                drive = *drives_.At(i);
                 return 0;
             }
         }
@@ -142,19 +130,20 @@ int FlashUpgradeProgram::Select(int& position) {
         return ExitEnvironment;
     }
     if (count == 1) {
-        position = 0;
+        drive = *drives_.At(0);
         return 0;
     }
     Err("flashupgrade: " + std::to_string(count) + " drives found: name one with --drive N or --device PATH");
     for (size_t i = 0; i < count; ++i) {
-        Err(std::to_string(i + 1) + ": " + ProgramTexts::DriveLine(*list.At(i)) + " " + ProgramTexts::Node(*list.At(i)));
+        Err(std::to_string(i + 1) + ": " + ProgramTexts::DriveLine(*drives_.At(i)) + " " +
+            ProgramTexts::Node(*drives_.At(i)));
     }
     return ExitEnvironment;
 }
 
 int FlashUpgradeProgram::List() {
     const int scanned = Scan();
-    const DeviceList& list = operations_.DeviceList;
+    const DeviceList& list = drives_;
     if (options_.Json) {
         JsonWriter json;
         json.BeginObject();
@@ -257,162 +246,138 @@ int FlashUpgradeProgram::MayOverwrite(const std::string& path, bool ask) {
         return ExitEnvironment;
     }
     if (!ask) return 0;
-    if (!view_.Confirm("File " + path + " Exist, Overwrite ?")) {
+    if (!console_.Confirm("File " + path + " Exist, Overwrite ?")) {
         Out("File " + path + " Exist, User cancel ...");
         return ExitFailed;
     }
     return 0;
 }
 
-int FlashUpgradeProgram::Failed() {
-    if (transport_.Stopped() == WatchedTransport::Stop::Environment) {
-        const SgIoTransport& inner = platform_.Transport;
-        // A block node refuses firmware commands to all but root; a generic node would not.
-        Err(inner.LastError() == EPERM && inner.LastErrorNode().compare(0, 7, "/dev/sr") == 0
-                ? ProgramTexts::WriteRefused(inner.LastErrorNode())
-                : ProgramTexts::EnvironmentError(inner.LastError(), inner.LastErrorNode()));
+int FlashUpgradeProgram::Failed(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path) {
+    const TransportFailure& reason = outcome.Reason;
+    // The system refused the open, or every command: that, once, is what happened; the
+    // operation's own text would only repeat it as a failure of the drive.
+    if (reason.Error != 0 && (outcome.Result == Kind::OpenFailed || reason.Lasting)) {
+        Err(Refusal(reason));
         return ExitEnvironment;
     }
-    const int error = platform_.Transport.LastError();
-    if (error != 0) {
-        Err(ProgramTexts::EnvironmentError(error, platform_.Transport.LastErrorNode()));
-        if (IsEnvironment(error)) return ExitEnvironment;
+    const std::string text = OperationTexts::Status(outcome, drive, path);
+    if (!text.empty()) Out(text);
+    if (reason.Error == 0) return ExitFailed;
+    Err(ProgramTexts::EnvironmentError(reason.Error, reason.Node));
+    return IsEnvironment(reason.Error) ? ExitEnvironment : ExitFailed;
+}
+
+int FlashUpgradeProgram::KeepBackup(const DeviceRecord& drive) {
+    const std::string& path = options_.BackupFile;
+    FlashBackup keeper(operations_, platform_.FileSystem);
+    Out(OperationTexts::SaveStarts());
+    const OperationOutcome kept = keeper.Keep(platform_.Transport, drive, path, bar_);
+    if (kept.Succeeded()) {
+        Out("Back-up of the flash kept in " + path);
+        return 0;
     }
-    return ExitFailed;
+    const int status = Failed(kept, drive, path);
+    if (keeper.FileError() != 0) Err("flashupgrade: " + path + ": " + std::strerror(keeper.FileError()));
+    Out("Back-up not kept: nothing was written to the drive");
+    return status;
+}
+
+int FlashUpgradeProgram::PrepareToWrite(const DeviceRecord& drive) {
+    // Questions and the back-up only where the operation would write: a drive whose flash
+    // cannot hold the image and an image that fails its checksum end before the first write.
+    if (drive.FlashSize != ImageSize || !ImageChecksumGood()) return 0;
+    std::string node;
+    if (platform_.Transport.WriteRefusal(drive, node) != 0) {
+        Err(ProgramTexts::WriteRefused(node));
+        return ExitEnvironment;
+    }
+    const bool backup = !options_.BackupFile.empty();
+    if (backup) {
+        const int overwrite = MayOverwrite(options_.BackupFile, true);
+        if (overwrite != 0) return overwrite;
+    }
+    if (!options_.DryRun) {
+        if (!options_.Yes && !platform_.Terminal.InputIsTerminal()) {
+            Err("flashupgrade: no terminal to ask before writing the firmware: add --yes");
+            return ExitEnvironment;
+        }
+        const std::string question = "Write image version " + ImageVersion() + " to " + ProgramTexts::DriveLine(drive) +
+                                     (backup ? ", keeping a back-up of its flash in " + options_.BackupFile + "?"
+                                             : ", without a back-up of its flash (--backup FILE keeps one)?");
+        if (!console_.Confirm(question)) {
+            Out("Upgrade cancelled: nothing was written");
+            return ExitFailed;
+        }
+    }
+    return backup ? KeepBackup(drive) : 0;
+}
+
+int FlashUpgradeProgram::ChooseForImage(DeviceRecord& drive) {
+    // An unfilled slot holds nothing to write or compare: no drive is looked for.
+    if (!upgrade::SlotIsFilled(platform_.Slot)) {
+        Out(OperationTexts::SlotUnfilled());
+        return ExitFailed;
+    }
+    return Choose(drive);
 }
 
 int FlashUpgradeProgram::Upgrade() {
-    // An unfilled slot holds nothing to write: no drive is opened for it.
-    if (!upgrade::SlotIsFilled(platform_.Slot)) {
-        Out("Need Combine firmware first !!");
-        return ExitFailed;
-    }
-    const int scanned = Scan();
-    if (scanned != 0) return scanned;
-    const int selected = Select(view_.Selection);
-    if (selected != 0) return selected;
-    const DeviceRecord record = Selected();
+    DeviceRecord drive;
+    const int chosen = ChooseForImage(drive);
+    if (chosen != 0) return chosen;
+    const int prepared = PrepareToWrite(drive);
+    if (prepared != 0) return prepared;
 
-    // Questions and the back-up only where the operation would write: a drive whose flash
-    // cannot hold the image and an image that fails its checksum end before the first write.
-    const bool wouldWrite = record.FlashSize == ImageSize && ImageChecksumGood();
-    if (wouldWrite) {
-        std::string node;
-        if (platform_.Transport.WriteRefusal(record, node) != 0) {
-            Err(ProgramTexts::WriteRefused(node));
-            return ExitEnvironment;
-        }
-        const bool backup = !options_.BackupFile.empty();
-        if (backup) {
-            const int overwrite = MayOverwrite(options_.BackupFile, true);
-            if (overwrite != 0) return overwrite;
-        }
-        if (!options_.DryRun) {
-            if (!options_.Yes && !platform_.Terminal.InputIsTerminal()) {
-                Err("flashupgrade: no terminal to ask before writing the firmware: add --yes");
-                return ExitEnvironment;
-            }
-            const std::string question =
-                "Write image version " + ImageVersion() + " to " + ProgramTexts::DriveLine(record) +
-                (backup ? ", keeping a back-up of its flash in " + options_.BackupFile + "?"
-                        : ", without a back-up of its flash (--backup FILE keeps one)?");
-            if (!view_.Confirm(question)) {
-                Out("Upgrade cancelled: nothing was written");
-                return ExitFailed;
-            }
-        }
-        if (backup) {
-            FlashBackup keeper(operations_, view_, platform_.FileSystem, platform_.Buffers);
-            if (!keeper.Keep(record, options_.BackupFile)) {
-                const int status = Failed();
-                Out("Back-up not kept: nothing was written to the drive");
-                return status;
-            }
-        }
-    }
-
-    operations_.OnUpgrade();
-    if (options_.DryRun && transport_.Stopped() == WatchedTransport::Stop::DryRun) {
-        Out("Dry run: " + ProgramTexts::DriveLine(record) + " " + ProgramTexts::Node(record) +
+    Out(OperationTexts::UpgradeStarts());
+    const OperationOutcome outcome = operations_.Upgrade(platform_.Transport, drive, bar_, options_.DryRun);
+    switch (outcome.Result) {
+    case Kind::StoppedBeforeWriting:
+        Out("Dry run: " + ProgramTexts::DriveLine(drive) + " " + ProgramTexts::Node(drive) +
             " would get image version " + ImageVersion() + "; nothing was written");
         return ExitDone;
-    }
-    if (transport_.Stopped() == WatchedTransport::Stop::None && operations_.UpgradeSucceeded) {
+    case Kind::Done:
+        Out(OperationTexts::Status(outcome, drive, std::string()));
         Out("The new firmware takes effect when the drive restarts: power-cycle it or restart the computer.");
         return ExitDone;
-    }
-    if (transport_.Stopped() == WatchedTransport::Stop::None && record.FlashSize != ImageSize) {
-        Out("The drive's flash holds " + std::to_string(record.FlashSize) + " bytes, the image " +
+    case Kind::FlashSizeMismatch:
+        Out("The drive's flash holds " + std::to_string(outcome.FlashSize) + " bytes, the image " +
             std::to_string(ImageSize) + ": nothing was written");
         return ExitFailed;
+    default: return Failed(outcome, drive, std::string());
     }
-    return Failed();
 }
 
 int FlashUpgradeProgram::Save() {
-    const int scanned = Scan();
-    if (scanned != 0) return scanned;
-    const int selected = Select(view_.Selection);
-    if (selected != 0) return selected;
+    DeviceRecord drive;
+    const int chosen = Choose(drive);
+    if (chosen != 0) return chosen;
     // The operation asks its own question; here only whether anyone can answer it.
     const int overwrite = MayOverwrite(options_.File, false);
     if (overwrite != 0) return overwrite;
-    operations_.FirmwarePath = options_.File;
-    operations_.OnSave();
-    if (transport_.Stopped() == WatchedTransport::Stop::None &&
-        view_.LastStatus() == "Upgrade Firmware Successful!!") {
-        return ExitDone;
-    }
-    return Failed();
+    Out(OperationTexts::SaveStarts());
+    const OperationOutcome outcome = operations_.Save(platform_.Transport, drive, options_.File, console_, bar_);
+    if (!outcome.Succeeded()) return Failed(outcome, drive, options_.File);
+    Out(OperationTexts::Status(outcome, drive, options_.File));
+    return ExitDone;
 }
 
 int FlashUpgradeProgram::Verify() {
-    if (!upgrade::SlotIsFilled(platform_.Slot)) {
-        Out("Need Combine firmware first !!");
-        return ExitFailed;
-    }
-    const int scanned = Scan();
-    if (scanned != 0) return scanned;
-    const int selected = Select(view_.Selection);
-    if (selected != 0) return selected;
-    const DeviceRecord record = Selected();
-    if (record.FlashSize != ImageSize) {
-        Out("The drive's flash holds " + std::to_string(record.FlashSize) + " bytes, the image " +
+    DeviceRecord drive;
+    const int chosen = ChooseForImage(drive);
+    if (chosen != 0) return chosen;
+    const OperationOutcome outcome = operations_.Verify(platform_.Transport, drive, bar_);
+    if (outcome.Result == Kind::FlashSizeMismatch) {
+        Out("The drive's flash holds " + std::to_string(outcome.FlashSize) + " bytes, the image " +
             std::to_string(ImageSize) + ": it cannot hold the image");
         return ExitFailed;
     }
-    if (!ActiveTransport->OpenDevice(record)) {
-        char text[160];
-        std::snprintf(text, sizeof text, "Open Device (%u %u)%s%s Failed!!", unsigned{record.PathId},
-                      unsigned{record.TargetId}, record.Vendor, record.Product);
-        view_.ShowStatus(text);
-        return Failed();
-    }
-    operations_.ImageBuffer = platform_.Buffers.Obtain(ImageSize);
-    if (operations_.ImageBuffer == nullptr) {
-        ActiveTransport->CloseDevice();
-        view_.ShowStatus("Memory (Write) Initialization Failed!!");
-        return ExitFailed;
-    }
-    std::memset(operations_.ImageBuffer, 0, ImageSize);
-    const bool dumped = operations_.DumpFlash();
-    ActiveTransport->CloseDevice();
-    unsigned differing = 0;
-    if (dumped) {
-        const unsigned char* image = platform_.Slot + offsetof(FirmwareSlot, Image);
-        for (uint32_t chunk = 0; chunk < ImageChunks; ++chunk) {
-            const uint32_t at = chunk * UpgradeOperations::ChunkLength;
-            if (std::memcmp(operations_.ImageBuffer + at, image + at, UpgradeOperations::ChunkLength) != 0) ++differing;
-        }
-    }
-    platform_.Buffers.Release(operations_.ImageBuffer);
-    operations_.ImageBuffer = nullptr;
-    if (!dumped) return Failed();
-    if (differing == 0) {
+    if (!outcome.Succeeded()) return Failed(outcome, drive, std::string());
+    if (outcome.DifferingChunks == 0) {
         Out("flash equals image version " + ImageVersion());
         return ExitDone;
     }
-    Out("flash differs from image version " + ImageVersion() + " in " + std::to_string(differing) + " of " +
-        std::to_string(ImageChunks) + " chunks");
+    Out("flash differs from image version " + ImageVersion() + " in " + std::to_string(outcome.DifferingChunks) +
+        " of " + std::to_string(ImageChunks) + " chunks");
     return ExitFailed;
 }

@@ -4,19 +4,21 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "cli/Console.h"
 #include "cli/FileSystemApi.h"
 #include "cli/ProgressBar.h"
 #include "cli/TerminalApi.h"
-#include "cli/TerminalView.h"
-#include "cli/WatchedTransport.h"
+#include "transport/DeviceList.h"
 #include "transport/SgIoTransport.h"
 #include "upgrade/FileApi.h"
+#include "upgrade/FirmwareOperations.h"
+#include "upgrade/OperationOutcome.h"
 #include "upgrade/SleepApi.h"
-#include "upgrade/UpgradeOperations.h"
 #include "upgrade/WorkBufferAllocator.h"
 
 // flashupgrade's front-end: the commands list, image, upgrade, save and verify over the same
-// Upgrade and Save operations as the dialog, with the terminal as their view.
+// firmware operations as the dialog, with the terminal's bar as their sink and their outcomes
+// turned into its texts and exit status.
 //
 // Exit status: 0 when the command did what it says, 1 when the operation failed (its text says
 // why), 2 when the command line or the system stood in the way (usage, permissions, a busy or
@@ -52,14 +54,18 @@ private:
 
     // Scans once; 0 when a drive was found, otherwise the exit status (the texts shown).
     int Scan();
-    // The drive the command names, or the only one; 0, or the exit status.
-    int Select(int& position);
+    // Scans and takes the drive the command names, or the only one; 0, or the exit status.
+    int Choose(DeviceRecord& drive);
+    // The same for a command that needs the image: 1 with its text when the slot is unfilled.
+    int ChooseForImage(DeviceRecord& drive);
+    // The questions and the back-up before the first write to DRIVE; 0 to go on, or the exit status.
+    int PrepareToWrite(const DeviceRecord& drive);
+    int KeepBackup(const DeviceRecord& drive);
     // FILE, when it exists with content, may be overwritten: 0 to go on, or the exit status.
     // Asks on the terminal when ASK; otherwise only checks that someone could answer.
     int MayOverwrite(const std::string& path, bool ask);
-    // The exit status of an operation that failed, after its own texts.
-    int Failed();
-    const DeviceRecord& Selected() const;
+    // Says why OUTCOME failed, for DRIVE and the file at PATH; the exit status.
+    int Failed(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path);
     std::string ImageVersion() const;
     bool ImageChecksumGood() const;
 
@@ -69,7 +75,7 @@ private:
     Platform platform_;
     CommandLine options_;
     ProgressBar bar_;
-    WatchedTransport transport_;
-    TerminalView view_;
-    UpgradeOperations operations_;
+    Console console_;
+    FirmwareOperations operations_;
+    DeviceList drives_;
 };

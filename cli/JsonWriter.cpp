@@ -7,25 +7,23 @@ void JsonWriter::BeforeValue() {
     needComma_ = false;
 }
 
-void JsonWriter::BeginObject() {
+void JsonWriter::Open(char bracket) {
     BeforeValue();
-    text_ += '{';
+    text_ += bracket;
 }
 
-void JsonWriter::EndObject() {
-    text_ += '}';
+void JsonWriter::Close(char bracket) {
+    text_ += bracket;
     needComma_ = true;
 }
 
-void JsonWriter::BeginArray() {
-    BeforeValue();
-    text_ += '[';
-}
+void JsonWriter::BeginObject() { Open('{'); }
 
-void JsonWriter::EndArray() {
-    text_ += ']';
-    needComma_ = true;
-}
+void JsonWriter::EndObject() { Close('}'); }
+
+void JsonWriter::BeginArray() { Open('['); }
+
+void JsonWriter::EndArray() { Close(']'); }
 
 void JsonWriter::Key(const std::string& name) {
     BeforeValue();

@@ -22,6 +22,9 @@ public:
 
 private:
     void BeforeValue();
+    // A bracket that opens an object or array, and one that closes it.
+    void Open(char bracket);
+    void Close(char bracket);
     void Escaped(const std::string& text);
 
     std::string text_;

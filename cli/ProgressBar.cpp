@@ -2,6 +2,15 @@
 
 #include <cstdio>
 
+#include "upgrade/ChunkLoop.h"
+
+namespace {
+
+// Chunks that cover BYTES of flash, a short last one included.
+uint32_t ChunksOf(uint32_t bytes) { return (bytes + ChunkLoop::ChunkLength - 1) / ChunkLoop::ChunkLength; }
+
+}  // namespace
+
 ProgressBar::ProgressBar(TerminalApi& terminal) : terminal_(terminal) {}
 
 void ProgressBar::Start(uint32_t total) {
@@ -33,3 +42,11 @@ void ProgressBar::Finish() {
     if (active_ && drawn_) terminal_.Write(TerminalApi::Stream::Error, "\n", 1);
     active_ = false;
 }
+
+void ProgressBar::Started(uint32_t flashSize) { Start(ChunksOf(flashSize)); }
+
+void ProgressBar::ChunkVerified(uint32_t offset, uint32_t length) { Show(ChunksOf(offset + length)); }
+
+void ProgressBar::ChunkRead(uint32_t offset, uint32_t length) { Show(ChunksOf(offset + length)); }
+
+void ProgressBar::Finished(const OperationOutcome&) { Finish(); }

@@ -3,10 +3,12 @@
 #include <cstdint>
 
 #include "cli/TerminalApi.h"
+#include "upgrade/OperationSink.h"
 
 // The bar on the standard error that moves per chunk: "[#######.........]  3/8 chunks". Drawn
-// only on a terminal; elsewhere the program's output is its texts alone.
-class ProgressBar {
+// only on a terminal; elsewhere the program's output is its texts alone. As the operations' sink
+// it starts when the drive is open, moves per verified or read chunk and ends with the operation.
+class ProgressBar final : public OperationSink {
 public:
     static constexpr int Width = 32;
 
@@ -18,6 +20,11 @@ public:
     // Ends the bar's line, so that the next text starts on a line of its own.
     void Finish();
     bool Drawn() const { return drawn_; }
+
+    void Started(uint32_t flashSize) override;
+    void ChunkVerified(uint32_t offset, uint32_t length) override;
+    void ChunkRead(uint32_t offset, uint32_t length) override;
+    void Finished(const OperationOutcome& outcome) override;
 
 private:
     TerminalApi& terminal_;

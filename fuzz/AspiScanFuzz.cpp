@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "emulator/drive/EmulatedDrive.h"
-#include "emulator/simulated/SimulatedAspiManager.h"
 #include "fuzz/FuzzDriveIdentity.h"
 #include "fuzz/FuzzInput.h"
+#include "tests/support/simulated/SimulatedAspiManager.h"
 #include "transport/AspiTransport.h"
 #include "transport/DeviceList.h"
 

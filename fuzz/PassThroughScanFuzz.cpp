@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "emulator/drive/EmulatedDrive.h"
-#include "emulator/simulated/SimulatedNtMachine.h"
 #include "fuzz/FuzzDriveIdentity.h"
 #include "fuzz/FuzzInput.h"
+#include "tests/support/simulated/SimulatedNtMachine.h"
 #include "transport/DeviceList.h"
 #include "transport/OsVersionInfo.h"
 #include "transport/PassThroughTransport.h"

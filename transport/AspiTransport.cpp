@@ -10,11 +10,11 @@ constexpr size_t HaUniqueMaxTargets = 3;
 
 }  // namespace
 
-AspiTransport::AspiTransport(AspiApi& api) : library_(api) {
-    if (library_.Load(LibraryName)) {
+AspiTransport::AspiTransport(AspiApi& api) : library_(LibraryTraits{api}, api.LoadLibraryNamed(LibraryName)) {
+    if (library_.IsOpen()) {
         // Both are looked up even when the first is missing, as the manager's clients always have.
-        const AspiApi::Procedure supportInfo = library_.Find(SupportInfoName);
-        const AspiApi::Procedure sendCommand = library_.Find(SendCommandName);
+        const AspiApi::Procedure supportInfo = api.FindEntryPoint(library_.Get(), SupportInfoName);
+        const AspiApi::Procedure sendCommand = api.FindEntryPoint(library_.Get(), SendCommandName);
         if (supportInfo != nullptr && sendCommand != nullptr) {
             getSupportInfo_ = reinterpret_cast<AspiApi::SupportInfoEntry>(supportInfo);
             sendCommand_ = reinterpret_cast<AspiApi::SendCommandEntry>(sendCommand);
@@ -35,7 +35,7 @@ AspiTransport::~AspiTransport() = default;
 void AspiTransport::ReleaseLibrary() {
     getSupportInfo_ = nullptr;
     sendCommand_ = nullptr;
-    library_.Release();
+    library_.Close();
 }
 
 uint32_t AspiTransport::TargetCount(uint8_t adapter) {
@@ -99,9 +99,7 @@ int AspiTransport::WriteFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_
     return Execute(DriveCommandSet::WriteFirmwareChunk(bufferId, offset, length), SRB_DIR_OUT, buffer, length);
 }
 
-int AspiTransport::CommitFirmware() {
-    return Execute(DriveCommandSet::CommitFirmware(), SRB_DIR_OUT, nullptr, 0);
-}
+int AspiTransport::CommitFirmware() { return Execute(DriveCommandSet::CommitFirmware(), SRB_DIR_OUT, nullptr, 0); }
 
 int AspiTransport::Query(const CommandDescriptorBlock& cdb) {
     std::memset(answer_, 0, sizeof answer_);

@@ -6,7 +6,7 @@
 #include "transport/AspiRequestBlocks.h"
 #include "transport/DriveCommandSet.h"
 #include "transport/DriveTransport.h"
-#include "transport/LibraryHolder.h"
+#include "transport/ScopedHandle.h"
 
 // The drive-access layer of Windows 95/98: the ASPI for Win32 manager. A drive is addressed by
 // host adapter (PathId) and target alone, so there is no handle to open. Every command is a fresh
@@ -40,6 +40,14 @@ public:
     int CommitFirmware() override;
 
 private:
+    // The library is released through the seam that loaded it.
+    struct LibraryTraits {
+        using Handle = AspiApi::Module;
+        static constexpr Handle Invalid = nullptr;  // what a failed LoadLibraryA gives
+        AspiApi& Api;
+        void Close(Handle module) const { Api.FreeLoadedLibrary(module); }
+    };
+
     void ReleaseLibrary();
     // The target count of one adapter, or 0 when none of its targets is to be probed.
     uint32_t TargetCount(uint8_t adapter);
@@ -48,7 +56,7 @@ private:
     // INQUIRY and the identity query answer into answer_, cleared before each.
     int Query(const CommandDescriptorBlock& cdb);
 
-    LibraryHolder library_;
+    ScopedHandle<LibraryTraits> library_;
     AspiApi::SupportInfoEntry getSupportInfo_ = nullptr;
     AspiApi::SendCommandEntry sendCommand_ = nullptr;
     uint8_t answer_[AnswerBufferSize] = {};

@@ -17,7 +17,7 @@ struct DeviceRecord {
     uint32_t FlashSize;      // bytes
     char Vendor[9];          // 8 bytes exactly as the drive sent them, then NUL (never written)
     char Product[17];        // 16 bytes exactly as sent, then NUL (never written)
-    char DosDeviceName[64];  // pass-through: "D:" and the like; all zero on ASPI
+    char DosDeviceName[64];  // pass-through: "D:" and the like; Linux: the node, "/dev/sr0"; all zero on ASPI
 };
 
 static_assert(offsetof(DeviceRecord, PortNumber) == 0, "record layout");

@@ -5,3 +5,5 @@ DriveTransport::DriveTransport() {
 }
 
 DriveTransport::~DriveTransport() = default;
+
+TransportFailure DriveTransport::LastFailure() const { return TransportFailure(); }

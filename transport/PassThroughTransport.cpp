@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "transport/DeviceHandleHolder.h"
-#include "transport/KeyHolder.h"
 #include "transport/OsVersionInfo.h"
 
 namespace {
@@ -70,9 +68,7 @@ const char* FirstTarget(const char* answer, uint32_t stored, size_t room) {
     return BoundedLength(answer, stored) < stored ? answer : nullptr;
 }
 
-int TwoThousandOrLater() {
-    return OsVersionInfo.dwMajorVersion >= WindowsTwoThousand ? 1 : 0;
-}
+int TwoThousandOrLater() { return OsVersionInfo.dwMajorVersion >= WindowsTwoThousand ? 1 : 0; }
 
 // The scan reads the bus count and one bus's unit count, nothing of the unit chains: what a port
 // says of its units (offsets, lengths, links) cannot keep a drive off the list. Every bus entry
@@ -83,8 +79,7 @@ static_assert(offsetof(ScsiAdapterBusInfo, BusData) + 255 * sizeof(ScsiBusData) 
 
 ScsiBusData BusEntry(const uint8_t* inquiryData, unsigned bus) {
     ScsiBusData entry;
-    std::memcpy(&entry, inquiryData + offsetof(ScsiAdapterBusInfo, BusData) + bus * sizeof(ScsiBusData),
-                sizeof entry);
+    std::memcpy(&entry, inquiryData + offsetof(ScsiAdapterBusInfo, BusData) + bus * sizeof(ScsiBusData), sizeof entry);
     return entry;
 }
 
@@ -114,8 +109,8 @@ void FillEnvelope(Request& request, const DeviceRecord& device, const CommandDes
 }  // namespace
 
 PassThroughTransport::PassThroughTransport(NtStorageApi& storage) : storage_(storage) {
-    KeyHolder map(storage_);
-    if (map.OpenForReading(ScsiMapKey) == Api::ErrorSuccess) {
+    KeyHolder map(KeyTraits{storage_});
+    if (OpenForReading(ScsiMapKey, map) == Api::ErrorSuccess) {
         uint32_t ports = 0;
         if (storage_.QueryKeyInfo(map.Get(), &ports) == Api::ErrorSuccess) {
             AdapterCount = ports;
@@ -147,9 +142,16 @@ void PassThroughTransport::EnumerateDevices(DeviceList& list) {
     ClearDeviceRecord(CurrentDevice);
 }
 
+int32_t PassThroughTransport::OpenForReading(const char* path, KeyHolder& key) {
+    Api::Key opened = KeyTraits::Invalid;
+    const int32_t status = storage_.OpenKey(Api::LocalMachine, path, 0, Api::KeyRead, &opened);
+    if (status == Api::ErrorSuccess) key.Reset(opened);
+    return status;
+}
+
 int PassThroughTransport::KeyExists(const char* path) {
-    KeyHolder key(storage_);
-    return key.OpenForReading(path) == Api::ErrorSuccess ? 1 : 0;
+    KeyHolder key(KeyTraits{storage_});
+    return OpenForReading(path, key) == Api::ErrorSuccess ? 1 : 0;
 }
 
 int PassThroughTransport::PortIsIdePort() {
@@ -167,10 +169,10 @@ int PassThroughTransport::ReadInquiryData(uint8_t* inquiryData) {
     DeviceHandle = storage_.CreateDeviceFile(path, Api::GenericRead | Api::GenericWrite,
                                              Api::FileShareRead | Api::FileShareWrite, Api::OpenExisting, 0);
     if (DeviceHandle == Api::InvalidHandle) return 0;
-    DeviceHandleHolder port(storage_, DeviceHandle);
+    DeviceHandleHolder port(DeviceHandleTraits{storage_}, &DeviceHandle);
     uint32_t returned = 0;
-    return storage_.DeviceControl(DeviceHandle, IoctlScsiGetInquiryData, nullptr, 0, inquiryData,
-                                  InquiryDataBufferSize, &returned) != 0
+    return storage_.DeviceControl(DeviceHandle, IoctlScsiGetInquiryData, nullptr, 0, inquiryData, InquiryDataBufferSize,
+                                  &returned) != 0
                ? 1
                : 0;
 }
@@ -200,8 +202,8 @@ void PassThroughTransport::ScanUnits(DeviceList& list, uint32_t unitCount, uint3
                     unsigned{CurrentDevice.TargetId}, unsigned{CurrentDevice.Lun})) {
             continue;
         }
-        KeyHolder unit(storage_);
-        if (unit.OpenForReading(path) != Api::ErrorSuccess) continue;
+        KeyHolder unit(KeyTraits{storage_});
+        if (OpenForReading(path, unit) != Api::ErrorSuccess) continue;
         ++targetsFound;
         ExamineUnit(list, unit, lettered);
     }
@@ -217,7 +219,7 @@ void PassThroughTransport::ExamineUnit(DeviceList& list, KeyHolder& unit, uint32
     ++lettered;
 
     if (!OpenDrive()) return;
-    DeviceHandleHolder drive(storage_, DeviceHandle);
+    DeviceHandleHolder drive(DeviceHandleTraits{storage_}, &DeviceHandle);
     if (InquireDevice() && IdentifyController()) list.Append(CurrentDevice);
 }
 
@@ -283,9 +285,7 @@ int PassThroughTransport::OpenDrive() {
     return DeviceHandle != Api::InvalidHandle ? 1 : 0;
 }
 
-void PassThroughTransport::CloseDevice() {
-    DeviceHandleHolder(storage_, DeviceHandle).Close();
-}
+void PassThroughTransport::CloseDevice() { DeviceHandleHolder(DeviceHandleTraits{storage_}, &DeviceHandle).Close(); }
 
 int PassThroughTransport::InquireDevice() {
     PassThroughCommandArea area;
@@ -309,8 +309,8 @@ int PassThroughTransport::IdentifyController() {
     return DriveCommandSet::AcceptIdentity(area.Data, IdentityTransferLength, CurrentDevice);
 }
 
-int PassThroughTransport::SendBuffered(const CommandDescriptorBlock& cdb, uint32_t transferLength,
-                                       uint32_t inputLength, PassThroughCommandArea& area) {
+int PassThroughTransport::SendBuffered(const CommandDescriptorBlock& cdb, uint32_t transferLength, uint32_t inputLength,
+                                       PassThroughCommandArea& area) {
     std::memset(&area, 0, sizeof area);
     FillEnvelope(area.Request, CurrentDevice, cdb, ScsiIoctlDataIn, transferLength,
                  offsetof(PassThroughCommandArea, Sense));
@@ -330,8 +330,8 @@ int PassThroughTransport::DumpFirmwareChunk(uint8_t* buffer, uint8_t bufferId, u
 
 int PassThroughTransport::WriteFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) {
     DirectCommandArea area;
-    return SendDirect(DriveCommandSet::WriteFirmwareChunk(bufferId, offset, length), ScsiIoctlDataOut, buffer,
-                      length, area);
+    return SendDirect(DriveCommandSet::WriteFirmwareChunk(bufferId, offset, length), ScsiIoctlDataOut, buffer, length,
+                      area);
 }
 
 int PassThroughTransport::CommitFirmware() {

@@ -4,8 +4,8 @@
 
 #include "transport/DriveCommandSet.h"
 #include "transport/DriveTransport.h"
-#include "transport/KeyHolder.h"
 #include "transport/NtStorageApi.h"
+#include "transport/ScopedHandle.h"
 #include "transport/ScsiPassThrough.h"
 
 // The drive-access layer of the NT family. Finds CD/DVD drives by walking the registry's SCSI
@@ -46,6 +46,26 @@ public:
 private:
     // Port numbers, bus numbers and target ids run from 0 to 254.
     static constexpr unsigned NumberLimit = 255;
+
+    // Keys and handles are closed through the seam that opened them.
+    struct KeyTraits {
+        using Handle = NtStorageApi::Key;
+        static constexpr Handle Invalid = 0;  // RegOpenKeyExA never hands out a null key
+        NtStorageApi& Storage;
+        void Close(Handle key) const { Storage.CloseKey(key); }
+    };
+    struct DeviceHandleTraits {
+        using Handle = NtStorageApi::Handle;
+        static constexpr Handle Invalid = NtStorageApi::InvalidHandle;
+        NtStorageApi& Storage;
+        void Close(Handle handle) const { Storage.CloseDeviceHandle(handle); }
+    };
+    using KeyHolder = ScopedHandle<KeyTraits>;
+    // Holds the handle in DeviceHandle, where the commands sent meanwhile find it.
+    using DeviceHandleHolder = ScopedHandle<DeviceHandleTraits>;
+
+    // RegOpenKeyExA below HKEY_LOCAL_MACHINE, for reading, into KEY; the seam's error code.
+    int32_t OpenForReading(const char* path, KeyHolder& key);
 
     // The scan's levels. LETTERED counts, within one scan, the units that got a drive letter.
     int KeyExists(const char* path);

@@ -45,7 +45,8 @@ int SgIoTransport::HoldOpenFlags() {
     return O_RDWR | O_NONBLOCK | O_EXCL | O_CLOEXEC;
 }
 
-SgIoTransport::SgIoTransport(LinuxScsiApi& scsi) : scsi_(scsi) {
+SgIoTransport::SgIoTransport(LinuxScsiApi& scsi)
+    : scsi_(scsi), command_(DescriptorTraits{scsi}, &CommandFd), hold_(DescriptorTraits{scsi}, &HoldFd) {
     std::vector<std::string> names;
     if (scsi_.ListDirectory(DevicesDirectory, names) == 0) {
         std::set<unsigned> hosts;
@@ -167,12 +168,19 @@ void SgIoTransport::ExamineCandidate(DeviceList& list) {
         scanFailures_.push_back({node, error});
         return;
     }
-    CommandFd = fd;
+    command_.Reset(fd);
     commandNode_ = node;
     refused_ = false;
     if (InquireDevice() && IdentifyController()) list.Append(CurrentDevice);
-    scsi_.Close(CommandFd);
-    CommandFd = -1;
+    command_.Close();
+}
+
+TransportFailure SgIoTransport::LastFailure() const {
+    TransportFailure failure;
+    failure.Error = lastError_;
+    failure.Node = lastErrorNode_;
+    failure.Lasting = lastError_ != 0 && refused_;
+    return failure;
 }
 
 void SgIoTransport::Fail(int error, const std::string& node) {
@@ -217,11 +225,11 @@ int SgIoTransport::OpenDevice(const DeviceRecord& record) {
             return 0;
         }
         if (nodes.Generic.empty()) {
-            CommandFd = fd;
+            command_.Reset(fd);
             commandNode_ = nodes.Block;
             return 1;
         }
-        HoldFd = fd;
+        hold_.Reset(fd);
     }
     const int error = scsi_.Open(nodes.Generic.c_str(), HoldOpenFlags(), &fd);
     if (error != 0) {
@@ -229,7 +237,7 @@ int SgIoTransport::OpenDevice(const DeviceRecord& record) {
         CloseAll();
         return 0;
     }
-    CommandFd = fd;
+    command_.Reset(fd);
     commandNode_ = nodes.Generic;
     return 1;
 }
@@ -239,14 +247,14 @@ void SgIoTransport::CloseDevice() {
 }
 
 void SgIoTransport::CloseAll() {
-    if (CommandFd >= 0) scsi_.Close(CommandFd);
-    if (HoldFd >= 0) scsi_.Close(HoldFd);
-    CommandFd = -1;
-    HoldFd = -1;
+    command_.Close();
+    hold_.Close();
 }
 
 int SgIoTransport::Exchange(const CommandDescriptorBlock& cdb, int direction, uint8_t* buffer, uint32_t length,
                             sg_io_hdr_t& header) {
+    lastError_ = 0;
+    lastErrorNode_.clear();
     if (CommandFd < 0) return 0;
     if (refused_) {
         Fail(EPERM, commandNode_);

@@ -7,6 +7,7 @@
 #include "transport/DriveCommandSet.h"
 #include "transport/DriveTransport.h"
 #include "transport/LinuxScsiApi.h"
+#include "transport/ScopedHandle.h"
 
 // The drive-access layer of Linux: finds CD/DVD drives among the SCSI devices of sysfs and sends
 // each command as one SG_IO on a device node.
@@ -66,9 +67,10 @@ public:
     int DumpFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) override;
     int WriteFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) override;
     int CommitFirmware() override;
+    TransportFailure LastFailure() const override;
 
-    // The errno of the last failed open or SG_IO since the last OpenDevice (0: none), and the
-    // node it concerns. A failure that the drive answered leaves it alone.
+    // The errno of the most recent open or SG_IO when the system refused it (0: none), and the
+    // node it concerns. A command that reached the drive, answered or not, leaves 0.
     int LastError() const { return lastError_; }
     const std::string& LastErrorNode() const { return lastErrorNode_; }
     // The candidates of the last scan whose node could not be opened, in scan order.
@@ -102,7 +104,18 @@ private:
     int SendAnswered(const CommandDescriptorBlock& cdb, uint8_t* answer, uint32_t room, bool statusNeeded,
                      size_t& received);
 
+    // Descriptors are closed through the seam that opened them.
+    struct DescriptorTraits {
+        using Handle = int;
+        static constexpr Handle Invalid = -1;
+        LinuxScsiApi& Scsi;
+        void Close(Handle fd) const { Scsi.Close(fd); }
+    };
+
     LinuxScsiApi& scsi_;
+    // The holders of CommandFd and HoldFd.
+    ScopedHandle<DescriptorTraits> command_;
+    ScopedHandle<DescriptorTraits> hold_;
     std::string commandNode_;
     int lastError_ = 0;
     std::string lastErrorNode_;

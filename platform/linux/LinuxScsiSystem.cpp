@@ -10,29 +10,23 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/PosixDescriptor.h"
+#include "transport/ScopedHandle.h"
+
 namespace {
 
-// A descriptor closed on every path out of a function.
-class DirectoryHolder {
-public:
-    explicit DirectoryHolder(DIR* directory) : directory_(directory) {}
-    ~DirectoryHolder() {
-        if (directory_ != nullptr) ::closedir(directory_);
-    }
-    DirectoryHolder(const DirectoryHolder&) = delete;
-    DirectoryHolder& operator=(const DirectoryHolder&) = delete;
-    DIR* Get() const { return directory_; }
-
-private:
-    DIR* directory_;
+struct DirectoryStream {
+    using Handle = DIR*;
+    static constexpr Handle Invalid = nullptr;  // what a failed opendir gives
+    void Close(Handle directory) const { ::closedir(directory); }
 };
 
 }  // namespace
 
 int LinuxScsiSystem::ListDirectory(const char* path, std::vector<std::string>& names) {
     names.clear();
-    DirectoryHolder directory(::opendir(path));
-    if (directory.Get() == nullptr) return errno;
+    const ScopedHandle<DirectoryStream> directory(::opendir(path));
+    if (!directory.IsOpen()) return errno;
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(directory.Get());
@@ -44,12 +38,12 @@ int LinuxScsiSystem::ListDirectory(const char* path, std::vector<std::string>& n
 
 int LinuxScsiSystem::ReadAttribute(const char* path, char* text, size_t room, size_t* length) {
     *length = 0;
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
+    const ScopedHandle<PosixDescriptor> fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.IsOpen()) return errno;
     int error = 0;
     size_t done = 0;
     while (done < room) {
-        const ssize_t n = ::read(fd, text + done, room - done);
+        const ssize_t n = ::read(fd.Get(), text + done, room - done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             error = errno;
@@ -58,7 +52,6 @@ int LinuxScsiSystem::ReadAttribute(const char* path, char* text, size_t room, si
         if (n == 0) break;
         done += static_cast<size_t>(n);
     }
-    ::close(fd);
     *length = done;
     return error;
 }

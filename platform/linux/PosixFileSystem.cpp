@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/linux/PosixDescriptor.h"
+#include "transport/ScopedHandle.h"
+
 int PosixFileSystem::FileLength(const char* path, uint64_t* length) {
     struct stat info;
     if (::stat(path, &info) != 0) return errno;
@@ -38,29 +41,19 @@ int PosixFileSystem::WriteAll(int fd, const uint8_t* bytes, size_t length) {
     return 0;
 }
 
-int PosixFileSystem::Sync(int fd) {
-    return ::fsync(fd) == 0 ? 0 : errno;
-}
+int PosixFileSystem::Sync(int fd) { return ::fsync(fd) == 0 ? 0 : errno; }
 
-int PosixFileSystem::Close(int fd) {
-    return ::close(fd) == 0 ? 0 : errno;
-}
+int PosixFileSystem::Close(int fd) { return ::close(fd) == 0 ? 0 : errno; }
 
-int PosixFileSystem::Rename(const char* from, const char* to) {
-    return ::rename(from, to) == 0 ? 0 : errno;
-}
+int PosixFileSystem::Rename(const char* from, const char* to) { return ::rename(from, to) == 0 ? 0 : errno; }
 
-int PosixFileSystem::Remove(const char* path) {
-    return ::unlink(path) == 0 ? 0 : errno;
-}
+int PosixFileSystem::Remove(const char* path) { return ::unlink(path) == 0 ? 0 : errno; }
 
 int PosixFileSystem::SyncFolderOf(const char* path) {
     std::string folder = path;
     const size_t slash = folder.find_last_of('/');
     folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    const int error = ::fsync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    return error;
+    const ScopedHandle<PosixDescriptor> fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.IsOpen()) return errno;
+    return ::fsync(fd.Get()) == 0 ? 0 : errno;
 }

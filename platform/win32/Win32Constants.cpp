@@ -1,4 +1,4 @@
-// The Win32 values that app/ and upgrade/ write down without <windows.h>: a wrong one would show
+// The Win32 values that app/ writes down without <windows.h>: a wrong one would show
 // another message box, misread an answer or ask for another kind of reboot, so each is checked
 // against the system's headers wherever the program is built for Windows.
 #include <windows.h>
@@ -7,12 +7,11 @@
 #include "app/ControlIds.h"
 #include "app/SystemApi.h"
 #include "app/WindowBackend.h"
-#include "upgrade/UpgradeView.h"
 
 static_assert(SystemApi::MbOk == MB_OK && WindowBackend::MbOkCancel == MB_OKCANCEL &&
                   WindowBackend::MbYesNo == MB_YESNO,
               "message box types");
-static_assert(IdOk == IDOK && IdCancel == IDCANCEL && IdYes == IDYES && IdNo == IDNO && UpgradeView::AnswerNo == IDNO,
+static_assert(IdOk == IDOK && IdCancel == IDCANCEL && IdYes == IDYES && IdNo == IDNO,
               "message box answers and dialog commands");
 static_assert(SystemApi::TokenAdjustPrivileges == TOKEN_ADJUST_PRIVILEGES && SystemApi::TokenQuery == TOKEN_QUERY,
               "token access");

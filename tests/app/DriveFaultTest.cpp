@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "tests/passthrough/PassThroughBench.h"
+#include "tests/support/ForwardingTransport.h"
+#include "tests/support/PassThroughBench.h"
 #include "tests/support/UpgradeBench.h"
 
 namespace {
@@ -19,43 +20,31 @@ using emulator::EmulatedDrive;
 // BrokenInvariants) still see them, adding what a drive rule cannot express: the drive vanishing
 // after a number of commands, and read-back transfers that end early yet report success (a
 // transport that cannot see how much arrived, as on ASPI).
-class FaultingTransport final : public DriveTransport {
+class FaultingTransport final : public ForwardingTransport {
 public:
     static constexpr uint32_t Never = 0xFFFFFFFFu;
 
-    explicit FaultingTransport(EmulatedTransport& inner) : inner_(inner) {
-        Usable = inner.Usable;
-        AdapterCount = inner.AdapterCount;
-    }
+    using ForwardingTransport::ForwardingTransport;
 
     uint32_t GoneAfterCommands = Never;   // commands answered before the drive disappears
     uint16_t ReadBackShortBy = 0;         // bytes a read-back leaves untouched at the chunk's end
     uint32_t ShortOnlyAtOffset = Never;   // Never: every chunk comes back short
 
-    void EnumerateDevices(DeviceList& list) override { inner_.EnumerateDevices(list); }
-    int InquireDevice() override { return inner_.InquireDevice(); }
-    int IdentifyController() override { return inner_.IdentifyController(); }
-    int OpenDevice(const DeviceRecord& record) override {
-        const int opened = inner_.OpenDevice(record);
-        CurrentDevice = inner_.CurrentDevice;
-        return opened;
-    }
-    void CloseDevice() override { inner_.CloseDevice(); }
     int ReadBackChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) override {
         Count();
         return Short(buffer, bufferId, offset, length, ReadBackShortBy, &EmulatedTransport::ReadBackChunk);
     }
     int DumpFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) override {
         Count();
-        return inner_.DumpFirmwareChunk(buffer, bufferId, offset, length);
+        return ForwardingTransport::DumpFirmwareChunk(buffer, bufferId, offset, length);
     }
     int WriteFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_t offset, uint16_t length) override {
         Count();
-        return inner_.WriteFirmwareChunk(buffer, bufferId, offset, length);
+        return ForwardingTransport::WriteFirmwareChunk(buffer, bufferId, offset, length);
     }
     int CommitFirmware() override {
         Count();
-        return inner_.CommitFirmware();
+        return ForwardingTransport::CommitFirmware();
     }
 
 private:
@@ -81,7 +70,6 @@ private:
         return answered;
     }
 
-    EmulatedTransport& inner_;
     uint32_t commands_ = 0;
 };
 
@@ -235,7 +223,7 @@ TEST(DriveFault, SaveOverPassThroughOfADumpThatEndsEarlyLeavesTheFileAlone) {
         for (uint32_t i = 0; i < drive.FlashSize(); ++i) drive.Flash()[i] = static_cast<uint8_t>(i ^ (i >> 9));
         drive.ResetStaging();
         bench.FillSlot(UpgradeBench::PatternImage(7));
-        UpgradeOperations::Platform platform{bench.Files, bench.Sleep, bench.Buffers, bench.Slot.data()};
+        FirmwareOperations::Platform platform{bench.Files, bench.Sleep, bench.Buffers, bench.Slot.data()};
         bench.Dialog = std::make_unique<UpgradeDialog>(bench.Backend, platform);
         nt.Start().EnumerateDevices(bench.Dialog->DeviceList);
         ASSERT_EQ(bench.Dialog->DeviceList.Count(), 1u);

@@ -53,7 +53,7 @@ TEST_F(SaveTest, FlashNotAMultipleOfTheChunkEndsWithAShortChunk) {
 TEST_F(SaveTest, ExistingFileAnsweredNoIsLeftUntouched) {
     Begin();
     File() = {1, 2, 3};
-    bench.Backend.MessageBoxAnswers.push_back(UpgradeView::AnswerNo);
+    bench.Backend.MessageBoxAnswers.push_back(IdNo);
     bench.Press(ControlSave);
 
     ASSERT_EQ(bench.Backend.MessageBoxes().size(), 1u);

@@ -217,7 +217,7 @@ TEST(UpgradeRefusals, FailedOpenNamesTheRecordsPathAndTarget) {
         UpgradeBench bench;
         bench.FillSlot(UpgradeBench::PatternImage());
         bench.Dialog = std::make_unique<UpgradeDialog>(
-            bench.Backend, UpgradeOperations::Platform{bench.Files, bench.Sleep, bench.Buffers, bench.Slot.data()});
+            bench.Backend, FirmwareOperations::Platform{bench.Files, bench.Sleep, bench.Buffers, bench.Slot.data()});
         bench.Dialog->DeviceList.Append(record);
         bench.Backend.Open(*bench.Dialog);
         bench.Dialog->FirmwarePath = "dump.bin";

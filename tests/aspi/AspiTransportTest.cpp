@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "emulator/drive/EmulatedDrive.h"
-#include "emulator/simulated/SimulatedAspiManager.h"
+#include "tests/support/simulated/SimulatedAspiManager.h"
 #include "transport/AspiTransport.h"
 
 namespace {

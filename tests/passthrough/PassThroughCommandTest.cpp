@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/passthrough/PassThroughBench.h"
+#include "tests/support/PassThroughBench.h"
 #include "transport/OsVersionInfo.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/passthrough/PassThroughBench.h"
+#include "tests/support/PassThroughBench.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "emulator/drive/EmulatedDrive.h"
-#include "emulator/simulated/SimulatedLinuxMachine.h"
+#include "tests/support/simulated/SimulatedLinuxMachine.h"
 
 // A simulated Linux machine with emulated drives whose storage the bench keeps.
 class LinuxMachineBench {

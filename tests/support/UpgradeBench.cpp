@@ -58,7 +58,7 @@ void UpgradeBench::FillSlot(const std::vector<uint8_t>& image, const char* check
 }
 
 void UpgradeBench::Start() {
-    UpgradeOperations::Platform platform{Files, Sleep, Buffers, Slot.data()};
+    FirmwareOperations::Platform platform{Files, Sleep, Buffers, Slot.data()};
     Dialog = std::make_unique<UpgradeDialog>(Backend, platform);
     Transport.EnumerateDevices(Dialog->DeviceList);
     for (auto& drive : Drives) drive->Drive.ClearLog();
@@ -82,7 +82,6 @@ std::string UpgradeBench::BrokenInvariants() {
     if (Transport.CommandsWhileClosed() != 0) broken += "commands sent to a closed drive; ";
     if (Buffers.Held() != 0) broken += std::to_string(Buffers.Held()) + " buffers not released; ";
     if (Buffers.BadReleases != 0) broken += "a buffer released twice or never obtained; ";
-    if (Dialog->ImageBuffer != nullptr || Dialog->ReadBackBuffer != nullptr) broken += "a buffer pointer left set; ";
     if (Files.OpenCount() != 0) broken += "a file left open; ";
     return broken;
 }

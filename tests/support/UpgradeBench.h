@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "app/ActiveTransport.h"
 #include "app/ControlIds.h"
 #include "app/DialogLayout.h"
 #include "app/HeadlessWindowBackend.h"
 #include "app/UpgradeDialog.h"
 #include "emulator/drive/EmulatedDrive.h"
-#include "emulator/simulated/EmulatedTransport.h"
 #include "tests/support/FakeFileApi.h"
 #include "tests/support/TestDoubles.h"
-#include "transport/ActiveTransport.h"
+#include "tests/support/simulated/EmulatedTransport.h"
 
 // One emulated drive with its own storage.
 struct BenchDrive {

@@ -1,4 +1,4 @@
-#include "emulator/simulated/SimulatedNtMachine.h"
+#include "tests/support/simulated/SimulatedNtMachine.h"
 
 #include "emulator/scsiport/PassThroughRequestHandler.h"
 #include "emulator/scsiport/PortInquiryData.h"

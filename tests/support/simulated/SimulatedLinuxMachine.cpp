@@ -1,4 +1,4 @@
-#include "emulator/simulated/SimulatedLinuxMachine.h"
+#include "tests/support/simulated/SimulatedLinuxMachine.h"
 
 #include <fcntl.h>
 

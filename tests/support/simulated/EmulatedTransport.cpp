@@ -1,4 +1,4 @@
-#include "emulator/simulated/EmulatedTransport.h"
+#include "tests/support/simulated/EmulatedTransport.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "tests/passthrough/PassThroughBench.h"
+#include "tests/support/PassThroughBench.h"
 
 #include "transport/OsVersionInfo.h"
 

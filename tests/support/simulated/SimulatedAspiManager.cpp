@@ -1,4 +1,4 @@
-#include "emulator/simulated/SimulatedAspiManager.h"
+#include "tests/support/simulated/SimulatedAspiManager.h"
 
 #include <chrono>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "emulator/drive/EmulatedDrive.h"
-#include "emulator/simulated/SimulatedNtMachine.h"
+#include "tests/support/simulated/SimulatedNtMachine.h"
 #include "transport/DeviceList.h"
 #include "transport/PassThroughTransport.h"
 

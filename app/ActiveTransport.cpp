@@ -1,3 +1,3 @@
-#include "transport/ActiveTransport.h"
+#include "app/ActiveTransport.h"
 
 DriveTransport* ActiveTransport = nullptr;

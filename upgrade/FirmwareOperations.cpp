@@ -16,6 +16,7 @@ using Kind = OperationOutcome::Kind;
 namespace {
 
 constexpr uint32_t ImageSize = FirmwareSlot::ImageSize;
+static_assert(ImageSize % ChunkLoop::ChunkLength == 0, "the image is whole chunks");
 
 OperationOutcome Ended(Kind result) {
     OperationOutcome outcome;
@@ -59,9 +60,9 @@ public:
     uint32_t Differing = 0;
 
     bool Receive(const uint8_t* flash, uint32_t size) override {
+        // Verify reads only a flash of the image's size, which is whole chunks.
         for (uint32_t at = 0; at < size; at += ChunkLoop::ChunkLength) {
-            const uint32_t length = size - at < ChunkLoop::ChunkLength ? size - at : ChunkLoop::ChunkLength;
-            if (std::memcmp(flash + at, image_ + at, length) != 0) ++Differing;
+            if (std::memcmp(flash + at, image_ + at, ChunkLoop::ChunkLength) != 0) ++Differing;
         }
         return true;
     }

@@ -101,6 +101,8 @@ TEST(CliOptions, ACommandLineThatIsNoneOfTheProgramsStopsWithExit2AndSendsNothin
     };
     const Case cases[] = {
         {"flash", "unknown command 'flash'"},
+        {"-x", "unexpected argument '-x'"},
+        {"--yes", "'--yes' is no option of list"},
         {"list --yes", "'--yes' is no option of list"},
         {"image --drive 1", "'--drive' is no option of image"},
         {"upgrade --json", "'--json' is no option of upgrade"},
@@ -110,6 +112,7 @@ TEST(CliOptions, ACommandLineThatIsNoneOfTheProgramsStopsWithExit2AndSendsNothin
         {"upgrade --drive", "'--drive' needs a value"},
         {"upgrade --drive 0", "'--drive' needs a drive number as list shows it (1, 2, ...)"},
         {"upgrade --drive x", "'--drive' needs a drive number as list shows it (1, 2, ...)"},
+        {"upgrade --drive 1000", "'--drive' needs a drive number as list shows it (1, 2, ...)"},
         {"upgrade --drive 1 --device /dev/sr0", "'--drive' and '--device' name the drive twice: give one of them"},
         {"upgrade --yes=1", "'--yes' takes no value"},
         {"upgrade --backup", "'--backup' needs a value"},

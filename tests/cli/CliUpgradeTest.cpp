@@ -111,6 +111,7 @@ TEST(CliUpgrade, SeveralDrivesNeedOneNamed) {
         {"upgrade --yes --drive 1", 0, 0, {}},
         {"upgrade --yes --drive 2", 0, 1, {}},
         {"upgrade --yes --drive 3", 2, -1, {"flashupgrade: no drive 3: list shows 2"}},
+        {"upgrade --yes --drive 109", 2, -1, {"flashupgrade: no drive 109: list shows 2"}},
         {"upgrade --yes --device /dev/sr1", 0, 1, {}},
         {"upgrade --yes --device /dev/sg1", 2, -1, {"flashupgrade: no drive of the family at /dev/sg1"}},
     };

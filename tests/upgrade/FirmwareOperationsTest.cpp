@@ -328,13 +328,15 @@ TEST(FirmwareOperations, TheSinkHearsOneUpgradeAndOneSaveInOrder) {
 TEST(FirmwareOperations, VerifyCountsTheChunksThatDifferAndWritesNothing) {
     OperationsRig rig;
     std::copy(rig.Bench.Image.begin(), rig.Bench.Image.end(), rig.Drive.Drive.Flash());
+    // The first byte of the flash, one inside, and the last.
+    rig.Drive.Drive.Flash()[0] ^= 0x80;
     rig.Drive.Drive.Flash()[0x4000 * 3 + 7] ^= 0x10;
     rig.Drive.Drive.Flash()[0x1FFFF] ^= 0x01;
     rig.Drive.Drive.ResetStaging();
     const OperationOutcome outcome = rig.Operations.Verify(rig.Bench.Transport, rig.Record, rig.Sink);
     EXPECT_EQ(outcome.Result, Kind::Done);
     EXPECT_EQ(outcome.Written, Writes::Nothing);
-    EXPECT_EQ(outcome.DifferingChunks, 2u);
+    EXPECT_EQ(outcome.DifferingChunks, 3u);
     EXPECT_EQ(LogLetters(rig.Drive.Drive), "DDDDDDDD");
     rig.ExpectNothingHeld();
 

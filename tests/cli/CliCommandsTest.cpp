@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/JsonWriter.h"
 #include "cli/ProgramTexts.h"
 #include "tests/cli/CliBench.h"
 
@@ -92,6 +93,48 @@ TEST(CliImage, TellsTheEmbeddedImageOrWhyThereIsNone) {
         // No drive is looked for.
         EXPECT_TRUE(bench.Machine.Machine.OpenCalls().empty());
     }
+}
+
+TEST(CliImage, ItsJsonDocumentGoesOutAndAFailureStillSaysWhyOnTheStandardError) {
+    for (bool good : {true, false}) {
+        SCOPED_TRACE(good);
+        CliBench bench;
+        bench.SetImage(0x02, 0x12, good ? "0010" : "0011");
+        EXPECT_EQ(bench.Run("image --json"), good ? 0 : 1);
+        EXPECT_EQ(bench.OutLines(),
+                  (Lines{std::string("{\"filled\":true,\"version\":\"1.51\",\"checksum\":\"") + (good ? "0010" : "0011") +
+                         "\",\"computedChecksum\":\"0010\",\"size\":131072,\"good\":" + (good ? "true" : "false") + "}"}));
+        EXPECT_EQ(bench.ErrLines(), good ? Lines{} : Lines{"Check sum not match!! (0010 / 0011)"});
+    }
+}
+
+TEST(CliJson, TextsAreEscapedWhereJsonNeedsItAndOnlyThere) {
+    struct Case {
+        std::string Text;
+        const char* Json;
+    };
+    const Case cases[] = {
+        {"plain ~", "\"plain ~\""},
+        {"\x1F\x20", "\"\\u001F \""},
+        {"\x7E\x7F\x80", "\"~\\u007F\\u0080\""},
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+    };
+    for (const Case& c : cases) {
+        JsonWriter json;
+        json.String(c.Text);
+        EXPECT_EQ(json.Text(), c.Json) << c.Json;
+    }
+    JsonWriter json;
+    json.BeginObject();
+    json.Key("a");
+    json.BeginArray();
+    json.Number(1);
+    json.Boolean(false);
+    json.EndArray();
+    json.Key("b");
+    json.String("");
+    json.EndObject();
+    EXPECT_EQ(json.Text(), "{\"a\":[1,false],\"b\":\"\"}");
 }
 
 TEST(CliOptions, ACommandLineThatIsNoneOfTheProgramsStopsWithExit2AndSendsNothing) {

@@ -87,6 +87,32 @@ TEST(CliSave, AnExistingFileIsOverwrittenOnlyWhenSomeoneSaidSo) {
     }
 }
 
+TEST(CliSave, AnEmptyFileIsTakenWithoutAQuestion) {
+    CliBench bench;
+    EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    bench.Files.Files["old.bin"] = Bytes();
+    EXPECT_EQ(bench.Run("save old.bin"), 0);
+    EXPECT_TRUE(bench.Terminal.Questions.empty());
+    EXPECT_EQ(bench.Files.Files["old.bin"], FlashOf(drive));
+}
+
+TEST(CliSave, TheBarMovesPerChunkReadOnATerminal) {
+    for (uint32_t chunks : {8u, 1u}) {
+        SCOPED_TRACE(chunks);
+        CliBench bench;
+        bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0", chunks * 0x4000);
+        bench.Terminal.Error = true;
+        EXPECT_EQ(bench.Run("save out.bin"), 0);
+        std::string expected;
+        const uint32_t width = 32 / chunks;
+        for (uint32_t done = 0; done <= chunks; ++done) {
+            expected += "\r[" + std::string(done * width, '#') + std::string(32 - done * width, '.') + "] " +
+                        std::to_string(done) + "/" + std::to_string(chunks) + " chunks";
+        }
+        EXPECT_EQ(bench.Terminal.Err, expected + "\n");
+    }
+}
+
 TEST(CliSave, FailuresKeepTheirTextsAndExitStatus) {
     struct Case {
         const char* Name;

@@ -79,6 +79,10 @@ TEST(CliUpgrade, AsksOnceOnATerminalAndWritesOnlyOnYes) {
                   "Write image version 1.51 to (0, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.5, without a "
                   "back-up of its flash (--backup FILE keeps one)? [y/N] ");
         EXPECT_EQ(drive.CommitCount(), c.Written ? 1u : 0u);
+        // An input that ends leaves the question's line ended.
+        if (c.Answer == nullptr) {
+            EXPECT_EQ(bench.Terminal.Err, bench.Terminal.Questions[0] + "\n");
+        }
         if (!c.Written) {
             EXPECT_EQ(bench.OutLines(), (Lines{"Upgrade cancelled: nothing was written"}));
             // Nothing but the scan reached the drive.
@@ -112,6 +116,7 @@ TEST(CliUpgrade, SeveralDrivesNeedOneNamed) {
         {"upgrade --yes --drive 2", 0, 1, {}},
         {"upgrade --yes --drive 3", 2, -1, {"flashupgrade: no drive 3: list shows 2"}},
         {"upgrade --yes --drive 109", 2, -1, {"flashupgrade: no drive 109: list shows 2"}},
+        {"upgrade --yes --device /dev/sr0", 0, 0, {}},
         {"upgrade --yes --device /dev/sr1", 0, 1, {}},
         {"upgrade --yes --device /dev/sg1", 2, -1, {"flashupgrade: no drive of the family at /dev/sg1"}},
     };
@@ -226,6 +231,19 @@ TEST(CliUpgrade, TheEnvironmentsRefusalIsOneLineWithExit2) {
         EXPECT_EQ(drive.CommitCount(), 0u);
         EXPECT_EQ(bench.Machine.Machine.OpenDescriptors(), 0);
     }
+}
+
+TEST(CliUpgrade, AWriteRefusedThroughABlockNodeNamesWhatWouldLetItThrough) {
+    CliBench bench;
+    EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "");
+    bench.Machine.Machine.FailScsi("/dev/sr0", EPERM, 0x3B);
+    EXPECT_EQ(bench.Run("upgrade --yes"), 2);
+    EXPECT_EQ(bench.OutLines(), (Lines{"Upgrade Firmware..."}));
+    EXPECT_EQ(bench.ErrLines(),
+              (Lines{"flashupgrade: /dev/sr0: no permission to write firmware through this node: needs root, or the "
+                     "sg driver (modprobe sg) and read and write access to the drive's /dev/sgN"}));
+    EXPECT_EQ(WritesSent(bench.Machine.Machine), 1u);
+    EXPECT_EQ(drive.CommitCount(), 0u);
 }
 
 TEST(CliUpgrade, WithoutPrivilegeABlockNodeOnlyDriveIsRefusedBeforeAnythingIsAsked) {

@@ -77,8 +77,9 @@ void SimulatedLinuxMachine::FailOpen(const std::string& path, int error) {
     nodes_[path].OpenError = error;
 }
 
-void SimulatedLinuxMachine::FailScsi(const std::string& path, int error) {
+void SimulatedLinuxMachine::FailScsi(const std::string& path, int error, uint8_t opcode) {
     nodes_[path].ScsiError = error;
+    nodes_[path].ScsiErrorOpcode = opcode;
 }
 
 void SimulatedLinuxMachine::Mount(const std::string& blockPath) {
@@ -215,7 +216,9 @@ int SimulatedLinuxMachine::Execute(const Node& node, const Descriptor& descripto
     // The sg driver and the block layer check the header each their own way.
     if (header.interface_id != 'S') return node.Generic ? ENOSYS : EINVAL;
     if (header.cmd_len < 6 || header.cmd_len > 16 || header.cmdp == nullptr) return EINVAL;
-    if (node.ScsiError != 0) return node.ScsiError;
+    if (node.ScsiError != 0 && (node.ScsiErrorOpcode == 0 || node.ScsiErrorOpcode == header.cmdp[0])) {
+        return node.ScsiError;
+    }
     const auto device = devices_.find(node.DeviceName);
     if (device == devices_.end() || !device->second.Attached) return node.Generic ? ENODEV : ENXIO;
     const bool filtered = !node.Generic || !Writes(descriptor.Flags);

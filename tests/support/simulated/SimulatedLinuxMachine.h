@@ -67,8 +67,8 @@ public:
     void RemoveNode(const std::string& path);
     void SetPermission(const std::string& path, bool readable, bool writable);
     void FailOpen(const std::string& path, int error);
-    // The next SG_IOs on PATH fail with ERROR (0 stops it).
-    void FailScsi(const std::string& path, int error);
+    // The next SG_IOs on PATH fail with ERROR (0 stops it); with OPCODE, only those of that command.
+    void FailScsi(const std::string& path, int error, uint8_t opcode = 0);
     void Mount(const std::string& blockPath);
     // Another process holds PATH with O_EXCL.
     void HoldElsewhere(const std::string& path);
@@ -109,6 +109,7 @@ private:
         bool Writable = true;
         int OpenError = 0;
         int ScsiError = 0;
+        uint8_t ScsiErrorOpcode = 0;  // 0: every command
         bool Mounted = false;
         bool HeldElsewhere = false;
     };

@@ -30,6 +30,12 @@ OperationOutcome OpenFailed(const DriveTransport& transport) {
     return outcome;
 }
 
+OperationOutcome FlashSizeMismatch(uint32_t flashSize) {
+    OperationOutcome outcome = Ended(Kind::FlashSizeMismatch);
+    outcome.FlashSize = flashSize;
+    return outcome;
+}
+
 OperationOutcome Told(OperationSink& sink, const OperationOutcome& outcome) {
     sink.Finished(outcome);
     return outcome;
@@ -117,11 +123,7 @@ OperationOutcome FirmwareOperations::UpgradeInScope(DriveTransport& transport, c
     OpenedDrive opened(transport);
     if (!opened.Open(drive)) return OpenFailed(transport);
     const uint32_t flashSize = opened.FlashSize();
-    if (flashSize != ImageSize) {
-        OperationOutcome outcome = Ended(Kind::FlashSizeMismatch);
-        outcome.FlashSize = flashSize;
-        return outcome;
-    }
+    if (flashSize != ImageSize) return FlashSizeMismatch(flashSize);
     WorkBuffer image(platform_.Buffers, flashSize);
     if (!image.Held()) return Ended(Kind::NoImageBuffer);
     WorkBuffer readBack(platform_.Buffers, flashSize);
@@ -184,11 +186,7 @@ OperationOutcome FirmwareOperations::VerifyInScope(DriveTransport& transport, co
                                                    OperationSink& sink) {
     if (!upgrade::SlotIsFilled(platform_.Slot)) return Ended(Kind::SlotUnfilled);
     // Refused before the open: a flash of another size cannot hold the image.
-    if (drive.FlashSize != ImageSize) {
-        OperationOutcome outcome = Ended(Kind::FlashSizeMismatch);
-        outcome.FlashSize = drive.FlashSize;
-        return outcome;
-    }
+    if (drive.FlashSize != ImageSize) return FlashSizeMismatch(drive.FlashSize);
     ImageComparer comparer(Image());
     OperationOutcome outcome = ReadInScope(transport, drive, comparer, sink);
     outcome.DifferingChunks = comparer.Differing;

@@ -40,6 +40,43 @@ std::string Refusal(const TransportFailure& reason) {
     return ProgramTexts::EnvironmentError(reason.Error, reason.Node);
 }
 
+// One drive of the list as a JSON object: its number, address, texts (trimmed and as sent),
+// version, controller, flash size and node.
+void DriveJson(JsonWriter& json, size_t number, const DeviceRecord& record) {
+    json.BeginObject();
+    json.Key("number");
+    json.Number(number);
+    json.Key("host");
+    json.Number(record.PortNumber);
+    json.Key("channel");
+    json.Number(record.PathId);
+    json.Key("target");
+    json.Number(record.TargetId);
+    json.Key("lun");
+    json.Number(record.Lun);
+    json.Key("vendor");
+    json.String(ProgramTexts::Trimmed(record.Vendor, sizeof record.Vendor));
+    json.Key("product");
+    json.String(ProgramTexts::Trimmed(record.Product, sizeof record.Product));
+    json.Key("vendorField");
+    json.String(std::string(record.Vendor, strnlen(record.Vendor, sizeof record.Vendor)));
+    json.Key("productField");
+    json.String(std::string(record.Product, strnlen(record.Product, sizeof record.Product)));
+    json.Key("version");
+    json.String(std::to_string(record.VersionMajor) + "." + std::to_string(record.VersionMinor));
+    json.Key("versionMajor");
+    json.Number(record.VersionMajor);
+    json.Key("versionMinor");
+    json.Number(record.VersionMinor);
+    json.Key("controllerId");
+    json.String(Hex4(record.ControllerId));
+    json.Key("flashSize");
+    json.Number(record.FlashSize);
+    json.Key("node");
+    json.String(ProgramTexts::Node(record));
+    json.EndObject();
+}
+
 }  // namespace
 
 FlashUpgradeProgram::FlashUpgradeProgram(const Platform& platform)
@@ -143,54 +180,20 @@ int FlashUpgradeProgram::Choose(DeviceRecord& drive) {
 
 int FlashUpgradeProgram::List() {
     const int scanned = Scan();
-    const DeviceList& list = drives_;
     if (options_.Json) {
         JsonWriter json;
         json.BeginObject();
         json.Key("drives");
         json.BeginArray();
-        for (size_t i = 0; i < list.Count(); ++i) {
-            const DeviceRecord& record = *list.At(i);
-            json.BeginObject();
-            json.Key("number");
-            json.Number(i + 1);
-            json.Key("host");
-            json.Number(record.PortNumber);
-            json.Key("channel");
-            json.Number(record.PathId);
-            json.Key("target");
-            json.Number(record.TargetId);
-            json.Key("lun");
-            json.Number(record.Lun);
-            json.Key("vendor");
-            json.String(ProgramTexts::Trimmed(record.Vendor, sizeof record.Vendor));
-            json.Key("product");
-            json.String(ProgramTexts::Trimmed(record.Product, sizeof record.Product));
-            json.Key("vendorField");
-            json.String(std::string(record.Vendor, strnlen(record.Vendor, sizeof record.Vendor)));
-            json.Key("productField");
-            json.String(std::string(record.Product, strnlen(record.Product, sizeof record.Product)));
-            json.Key("version");
-            json.String(std::to_string(record.VersionMajor) + "." + std::to_string(record.VersionMinor));
-            json.Key("versionMajor");
-            json.Number(record.VersionMajor);
-            json.Key("versionMinor");
-            json.Number(record.VersionMinor);
-            json.Key("controllerId");
-            json.String(Hex4(record.ControllerId));
-            json.Key("flashSize");
-            json.Number(record.FlashSize);
-            json.Key("node");
-            json.String(ProgramTexts::Node(record));
-            json.EndObject();
-        }
+        for (size_t i = 0; i < drives_.Count(); ++i) DriveJson(json, i + 1, *drives_.At(i));
         json.EndArray();
         json.EndObject();
         Out(json.Text());
         return scanned;
     }
-    for (size_t i = 0; i < list.Count(); ++i) {
-        Out(std::to_string(i + 1) + ": " + ProgramTexts::DriveLine(*list.At(i)) + " " + ProgramTexts::Node(*list.At(i)));
+    for (size_t i = 0; i < drives_.Count(); ++i) {
+        Out(std::to_string(i + 1) + ": " + ProgramTexts::DriveLine(*drives_.At(i)) + " " +
+            ProgramTexts::Node(*drives_.At(i)));
     }
     return scanned;
 }

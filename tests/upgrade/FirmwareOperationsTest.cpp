@@ -216,6 +216,17 @@ TEST(FirmwareOperations, ALastingRefusalEndsTheChunkAtOnceWithTheTransportsReaso
     rig.ExpectNothingHeld();
 }
 
+// The faults of Save's table.
+void KeepOldFile(OperationsRig& r) { r.Bench.Files.Files["dump.bin"] = {1, 1, 1}; }
+void FailFileOpen(OperationsRig& r) { r.Bench.Files.FailOpen = true; }
+void FailFirstBuffer(OperationsRig& r) { r.Bench.Buffers.FailRequestNumber = 1; }
+void RefuseOpen(OperationsRig& r) { r.Bench.Transport.OpenFails = true; }
+void FailFileWrite(OperationsRig& r) { r.Bench.Files.FailWrite = true; }
+void KeepOldFileAndFailThirdDump(OperationsRig& r) {
+    KeepOldFile(r);
+    r.Drive.Drive.FailCommand(EmulatedDrive::Kind::Dump, 0x8000, 5);
+}
+
 TEST(FirmwareOperations, EachSaveOutcomeFromItsSmallestFault) {
     struct Case {
         const char* Name;
@@ -229,55 +240,14 @@ TEST(FirmwareOperations, EachSaveOutcomeFromItsSmallestFault) {
     const std::vector<uint8_t> old(3, 0x01);
     const Case cases[] = {
         {"done", [](OperationsRig&) {}, true, Kind::Done, "DDDDDDDD", {}, true},
-        {"content, overwritten",
-         [](OperationsRig& r) {
-             r.Bench.Files.Files["dump.bin"] = {1, 1, 1};
-         },
-         true,
-         Kind::Done,
-         "DDDDDDDD",
-         {},
-         true},
-        {"content, declined",
-         [](OperationsRig& r) {
-             r.Bench.Files.Files["dump.bin"] = {1, 1, 1};
-         },
-         false, Kind::OverwriteDeclined, "", old, false},
-        {"file cannot be opened",
-         [](OperationsRig& r) { r.Bench.Files.FailOpen = true; },
-         true,
-         Kind::FileOpenFailed,
-         "",
-         {},
-         false},
-        {"no buffer",
-         [](OperationsRig& r) { r.Bench.Buffers.FailRequestNumber = 1; },
-         true,
-         Kind::NoImageBuffer,
-         "",
-         {},
-         false},
-        {"open refused",
-         [](OperationsRig& r) { r.Bench.Transport.OpenFails = true; },
-         true,
-         Kind::OpenFailed,
-         "",
-         {},
-         false},
+        {"content, overwritten", KeepOldFile, true, Kind::Done, "DDDDDDDD", {}, true},
+        {"content, declined", KeepOldFile, false, Kind::OverwriteDeclined, "", old, false},
+        {"file cannot be opened", FailFileOpen, true, Kind::FileOpenFailed, "", {}, false},
+        {"no buffer", FailFirstBuffer, true, Kind::NoImageBuffer, "", {}, false},
+        {"open refused", RefuseOpen, true, Kind::OpenFailed, "", {}, false},
         // A failed dump leaves the old content as it was.
-        {"dump fails",
-         [](OperationsRig& r) {
-             r.Bench.Files.Files["dump.bin"] = {1, 1, 1};
-             r.Drive.Drive.FailCommand(EmulatedDrive::Kind::Dump, 0x8000, 5);
-         },
-         true, Kind::ChunkFailed, "DDDDDDD", old, false},
-        {"file write fails",
-         [](OperationsRig& r) { r.Bench.Files.FailWrite = true; },
-         true,
-         Kind::FileWriteFailed,
-         "DDDDDDDD",
-         {},
-         false},
+        {"dump fails", KeepOldFileAndFailThirdDump, true, Kind::ChunkFailed, "DDDDDDD", old, false},
+        {"file write fails", FailFileWrite, true, Kind::FileWriteFailed, "DDDDDDDD", {}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -295,6 +265,13 @@ TEST(FirmwareOperations, EachSaveOutcomeFromItsSmallestFault) {
     }
 }
 
+// "WHAT OFFSET 4000": the sink's line for a whole chunk at OFFSET.
+std::string ChunkEvent(const char* what, uint32_t offset) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%s %X 4000", what, offset);
+    return line;
+}
+
 TEST(FirmwareOperations, TheSinkHearsOneUpgradeAndOneSaveInOrder) {
     OperationsRig upgrade;
     upgrade.Drive.Drive.CorruptReadBack(0x4000, 1);
@@ -302,10 +279,8 @@ TEST(FirmwareOperations, TheSinkHearsOneUpgradeAndOneSaveInOrder) {
     Events expected = {"started 20000",           "written 0 4000",    "verified 0 4000",   "written 4000 4000",
                        "failed 4000 compare 1 0", "written 4000 4000", "verified 4000 4000"};
     for (uint32_t at = 0x8000; at < 0x20000; at += 0x4000) {
-        char line[2][32];
-        std::snprintf(line[0], sizeof line[0], "written %X 4000", at);
-        std::snprintf(line[1], sizeof line[1], "verified %X 4000", at);
-        expected.insert(expected.end(), {line[0], line[1]});
+        expected.push_back(ChunkEvent("written", at));
+        expected.push_back(ChunkEvent("verified", at));
     }
     expected.insert(expected.end(), {"commit accepted", "finished 0"});
     EXPECT_EQ(upgrade.Sink.Seen, expected);
@@ -315,11 +290,7 @@ TEST(FirmwareOperations, TheSinkHearsOneUpgradeAndOneSaveInOrder) {
     Answer yes(true);
     save.Operations.Save(save.Bench.Transport, save.Record, "dump.bin", yes, save.Sink);
     expected = {"started 20000", "failed 0 dump 1 0", "failed 0 dump 2 0"};
-    for (uint32_t at = 0; at < 0x20000; at += 0x4000) {
-        char line[32];
-        std::snprintf(line, sizeof line, "read %X 4000", at);
-        expected.push_back(line);
-    }
+    for (uint32_t at = 0; at < 0x20000; at += 0x4000) expected.push_back(ChunkEvent("read", at));
     expected.push_back("finished 0");
     EXPECT_EQ(save.Sink.Seen, expected);
     EXPECT_EQ(yes.Asked, 0);

@@ -79,6 +79,8 @@ CommandDescriptorBlock DriveCommandSet::CommitFirmware() {
     return cdb;
 }
 
+CommandDescriptorBlock DriveCommandSet::TestUnitReady() { return Blank(6); }
+
 int DriveCommandSet::AcceptInquiry(const uint8_t* answer, size_t answerLength, DeviceRecord& record) {
     if (answer == nullptr || answerLength < InquiryBytesRead) return 0;
     if ((answer[0] & 0x1F) != CdRomDeviceType) return 0;

@@ -44,6 +44,8 @@ public:
     static CommandDescriptorBlock DumpFirmwareChunk(uint8_t bufferId, uint16_t offset, uint16_t length);
     static CommandDescriptorBlock WriteFirmwareChunk(uint8_t bufferId, uint16_t offset, uint16_t length);
     static CommandDescriptorBlock CommitFirmware();
+    // Whether the drive is ready for commands; asked after a commit, while the drive restarts.
+    static CommandDescriptorBlock TestUnitReady();
 
     // Judges of the INQUIRY answer: a CD/DVD device (type 5 in bits 0-4, qualifier ignored) has
     // its vendor and product texts copied byte for byte, blanks kept, the NULs left alone.

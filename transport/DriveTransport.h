@@ -14,11 +14,40 @@
 // and the node it concerns. A failure that the drive answered, or one of a layer that keeps no
 // such account, has Error 0.
 struct TransportFailure {
+    // What kind of failure it was, as far as the access layer can tell.
+    enum class Cause : uint8_t {
+        Unknown,   // the layer keeps no account, or the failure had no cause it can name
+        Refused,   // the system refused the call (Error says why); nothing reached the drive
+        Answered,  // the drive answered with a status other than GOOD (Status and the sense say which)
+        Gone,      // the drive or its link is no longer there
+        TimedOut,  // the drive gave no answer within the command's time-out
+        Failed,    // the kernel or the adapter reported another error (HostStatus, DriverStatus)
+    };
+
+    static constexpr uint8_t SenseNotReady = 0x02;
+    static constexpr uint8_t SenseUnitAttention = 0x06;
+
+    Cause Why = Cause::Unknown;
     int Error = 0;
     std::string Node;
-    // Every later command on this open would fail the same way (the system refused it), so
-    // trying again would only repeat the refusal.
+    // Every later command on this open would fail the same way (the system refused it, the drive
+    // is gone or has stopped answering), so trying again would only repeat it.
     bool Lasting = false;
+    // Answered: the SCSI status and the sense key, additional sense code and qualifier.
+    uint8_t Status = 0;
+    uint8_t SenseKey = 0;
+    uint8_t Asc = 0;
+    uint8_t Ascq = 0;
+    // Failed, Gone, TimedOut: what the kernel reported beside the status.
+    uint16_t HostStatus = 0;
+    uint16_t DriverStatus = 0;
+
+    // The drive asks to be given time: a unit attention (reported once, gone on the next
+    // command) or a logical unit that is becoming ready.
+    bool WantsPause() const {
+        if (Why != Cause::Answered) return false;
+        return SenseKey == SenseUnitAttention || (SenseKey == SenseNotReady && Asc == 0x04 && Ascq == 0x01);
+    }
 };
 
 // The chunk operations take the buffer id as 8 bits and the offset and length as 16 bits: callers

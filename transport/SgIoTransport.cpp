@@ -35,6 +35,26 @@ bool IsNodeName(const std::string& name) {
     return true;
 }
 
+// What an errno of an open or an SG_IO says. The open drive's node is gone from under an open
+// descriptor with ENODEV from the sg driver, ENXIO from the block layer. The refusals are the
+// ones the kernel gives before a command is queued; anything else (EIO, an interrupted wait) may
+// have reached the drive.
+TransportFailure::Cause CauseOf(int error) {
+    switch (error) {
+    case ENODEV:
+    case ENXIO: return TransportFailure::Cause::Gone;
+    case EPERM:
+    case EACCES:
+    case EBUSY:
+    case ENOENT:
+    case EINVAL:
+    case ENOSYS:
+    case EFAULT:
+    case ENOMEM: return TransportFailure::Cause::Refused;
+    default: return TransportFailure::Cause::Unknown;
+    }
+}
+
 }  // namespace
 
 int SgIoTransport::ScanOpenFlags() {
@@ -170,22 +190,19 @@ void SgIoTransport::ExamineCandidate(DeviceList& list) {
     }
     command_.Reset(fd);
     commandNode_ = node;
+    last_ = TransportFailure();
     refused_ = false;
     if (InquireDevice() && IdentifyController()) list.Append(CurrentDevice);
     command_.Close();
 }
 
-TransportFailure SgIoTransport::LastFailure() const {
-    TransportFailure failure;
-    failure.Error = lastError_;
-    failure.Node = lastErrorNode_;
-    failure.Lasting = lastError_ != 0 && refused_;
-    return failure;
-}
+TransportFailure SgIoTransport::LastFailure() const { return last_; }
 
 void SgIoTransport::Fail(int error, const std::string& node) {
-    lastError_ = error;
-    lastErrorNode_ = node;
+    last_ = TransportFailure();
+    last_.Error = error;
+    last_.Node = node;
+    last_.Why = CauseOf(error);
 }
 
 int SgIoTransport::WriteRefusal(const DeviceRecord& record, std::string& node) {
@@ -199,8 +216,7 @@ int SgIoTransport::WriteRefusal(const DeviceRecord& record, std::string& node) {
 int SgIoTransport::OpenDevice(const DeviceRecord& record) {
     CurrentDevice = record;
     CloseAll();
-    lastError_ = 0;
-    lastErrorNode_.clear();
+    last_ = TransportFailure();
     refused_ = false;
 
     const size_t nameLength = strnlen(CurrentDevice.DosDeviceName, sizeof CurrentDevice.DosDeviceName);
@@ -253,11 +269,10 @@ void SgIoTransport::CloseAll() {
 
 int SgIoTransport::Exchange(const CommandDescriptorBlock& cdb, int direction, uint8_t* buffer, uint32_t length,
                             sg_io_hdr_t& header) {
-    lastError_ = 0;
-    lastErrorNode_.clear();
+    last_ = TransportFailure();
     if (CommandFd < 0) return 0;
     if (refused_) {
-        Fail(EPERM, commandNode_);
+        last_ = lasting_;
         return 0;
     }
     uint8_t sense[SenseRequested];
@@ -272,19 +287,58 @@ int SgIoTransport::Exchange(const CommandDescriptorBlock& cdb, int direction, ui
     header.dxferp = buffer;
     header.cmdp = const_cast<uint8_t*>(cdb.Bytes);
     header.sbp = sense;
-    header.timeout = TimeOutMilliseconds;
+    header.timeout = timeOutMs_;
     const int error = scsi_.SendScsi(CommandFd, &header);
-    header.sbp = nullptr;   // requested, never read; the buffer ends with this call
+    if (observer_ != nullptr) observer_->CommandDone({cdb, direction, buffer, length, error, header, sense});
     if (error != 0) {
         Fail(error, commandNode_);
-        if (error == EPERM) refused_ = true;
-        return 0;
+        last_.Lasting = error == EPERM || last_.Why == TransportFailure::Cause::Gone;
+    } else {
+        Judge(header, sense);
     }
-    return 1;
+    header.sbp = nullptr;   // the buffer ends with this call
+    // A refusal for want of privilege, a drive that is gone and one that has stopped answering
+    // stay so for the rest of the open.
+    if (last_.Lasting) {
+        refused_ = true;
+        lasting_ = last_;
+    }
+    return error == 0 ? 1 : 0;
 }
 
 bool SgIoTransport::Completed(const sg_io_hdr_t& header) {
     return header.status == 0 && header.host_status == 0 && header.driver_status == 0;
+}
+
+void SgIoTransport::Judge(const sg_io_hdr_t& header, const uint8_t* sense) {
+    using Cause = TransportFailure::Cause;
+    if (Completed(header)) return;
+    last_.Node = commandNode_;
+    last_.Status = header.status;
+    last_.HostStatus = header.host_status;
+    last_.DriverStatus = header.driver_status;
+    const uint16_t host = header.host_status;
+    if (host == HostNoConnect || host == HostBadTarget || host == HostTransportFailFast) {
+        last_.Why = Cause::Gone;
+    } else if (host == HostTimeOut || (header.driver_status & 0x0F) == DriverTimeOut) {
+        last_.Why = Cause::TimedOut;
+    } else if (host != 0) {
+        last_.Why = Cause::Failed;
+    } else {
+        last_.Why = Cause::Answered;
+        const size_t written = header.sb_len_wr < SenseRequested ? header.sb_len_wr : SenseRequested;
+        const uint8_t format = written > 0 ? sense[0] & 0x7F : 0;
+        if ((format == 0x70 || format == 0x71) && written >= 14) {
+            last_.SenseKey = sense[2] & 0x0F;
+            last_.Asc = sense[12];
+            last_.Ascq = sense[13];
+        } else if ((format == 0x72 || format == 0x73) && written >= 4) {
+            last_.SenseKey = sense[1] & 0x0F;
+            last_.Asc = sense[2];
+            last_.Ascq = sense[3];
+        }
+    }
+    last_.Lasting = last_.Why == Cause::Gone || last_.Why == Cause::TimedOut;
 }
 
 int SgIoTransport::Send(const CommandDescriptorBlock& cdb, int direction, uint8_t* buffer, uint32_t length,
@@ -349,4 +403,8 @@ int SgIoTransport::WriteFirmwareChunk(uint8_t* buffer, uint8_t bufferId, uint16_
 
 int SgIoTransport::CommitFirmware() {
     return Send(DriveCommandSet::CommitFirmware(), SG_DXFER_NONE, nullptr, 0, false);
+}
+
+int SgIoTransport::TestUnitReady() {
+    return Send(DriveCommandSet::TestUnitReady(), SG_DXFER_NONE, nullptr, 0, false);
 }

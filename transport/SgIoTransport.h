@@ -31,7 +31,16 @@ public:
     static constexpr uint32_t InquiryTransferLength = 512;
     static constexpr uint32_t IdentityTransferLength = DriveCommandSet::PassThroughAllocationLength;
     static constexpr uint8_t SenseRequested = 24;
+    // A command's time-out unless SetTimeOut gives another: that of the other transports.
     static constexpr uint32_t TimeOutMilliseconds = 256 * 1000;
+    // The kernel's host status for a device it has lost (DID_NO_CONNECT, DID_BAD_TARGET,
+    // DID_TRANSPORT_FAILFAST) and for a command it gave up waiting for (DID_TIME_OUT), and its
+    // driver status of a time-out (DRIVER_TIMEOUT).
+    static constexpr uint16_t HostNoConnect = 0x01;
+    static constexpr uint16_t HostTimeOut = 0x03;
+    static constexpr uint16_t HostBadTarget = 0x04;
+    static constexpr uint16_t HostTransportFailFast = 0x0F;
+    static constexpr uint16_t DriverTimeOut = 0x06;
     static constexpr uint8_t CdRomType = 5;
     // The flags of every open; the hold and the command node of an open drive add O_EXCL.
     static int ScanOpenFlags();
@@ -45,6 +54,24 @@ public:
     struct ScanFailure {
         std::string Node;
         int Error;
+    };
+
+    // One SG_IO as it went: for a trace of every command.
+    struct Exchanged {
+        const CommandDescriptorBlock& Cdb;
+        int Direction;               // SG_DXFER_NONE, _TO_DEV or _FROM_DEV
+        const uint8_t* Data;         // the caller's buffer (what was sent, or what arrived)
+        uint32_t Length;             // its length
+        int Error;                   // the ioctl's errno, 0 when the kernel carried the command
+        const sg_io_hdr_t& Header;   // the outcome, valid when Error is 0
+        const uint8_t* Sense;        // Header.sb_len_wr bytes
+    };
+    class Observer {
+    public:
+        virtual void CommandDone(const Exchanged& command) = 0;
+
+    protected:
+        ~Observer() = default;
     };
 
     // Usable when the SCSI devices of sysfs can be listed; AdapterCount is the number of hosts
@@ -69,10 +96,18 @@ public:
     int CommitFirmware() override;
     TransportFailure LastFailure() const override;
 
+    // The time each command may take before the kernel gives up on it (and the drive with it).
+    void SetTimeOut(uint32_t milliseconds) { timeOutMs_ = milliseconds; }
+    uint32_t TimeOut() const { return timeOutMs_; }
+    // Told of every SG_IO after it returns; nullptr for none.
+    void SetObserver(Observer* observer) { observer_ = observer; }
+    // TEST UNIT READY on the open drive: 1 when it answered GOOD (LastFailure says otherwise why).
+    int TestUnitReady();
+
     // The errno of the most recent open or SG_IO when the system refused it (0: none), and the
     // node it concerns. A command that reached the drive, answered or not, leaves 0.
-    int LastError() const { return lastError_; }
-    const std::string& LastErrorNode() const { return lastErrorNode_; }
+    int LastError() const { return last_.Error; }
+    const std::string& LastErrorNode() const { return last_.Node; }
     // The candidates of the last scan whose node could not be opened, in scan order.
     const std::vector<ScanFailure>& ScanFailures() const { return scanFailures_; }
     // The nodes of the device at RECORD's address as sysfs has them now; 0 or the errno.
@@ -94,6 +129,8 @@ private:
     int NodeBelow(const std::string& directory, std::string& node);
     void ExamineCandidate(DeviceList& list);
     void Fail(int error, const std::string& node);
+    // What HEADER of a command the kernel carried says of its failure.
+    void Judge(const sg_io_hdr_t& header, const uint8_t* sense);
     void CloseAll();
     // One SG_IO; 1 when the kernel carried it (HEADER then holds the outcome).
     int Exchange(const CommandDescriptorBlock& cdb, int direction, uint8_t* buffer, uint32_t length,
@@ -117,10 +154,14 @@ private:
     ScopedHandle<DescriptorTraits> command_;
     ScopedHandle<DescriptorTraits> hold_;
     std::string commandNode_;
-    int lastError_ = 0;
-    std::string lastErrorNode_;
-    // Set when the kernel refused a command for want of privilege: every later command on this
-    // open would be refused too, so none is sent before the next OpenDevice.
+    TransportFailure last_;
+    // The failure that every later command of this open meets at once, when refused_ is set.
+    TransportFailure lasting_;
+    // Set when the kernel refused a command for want of privilege, or the drive is gone or has
+    // stopped answering: every later command on this open would fail too, so none is sent before
+    // the next OpenDevice.
     bool refused_ = false;
+    uint32_t timeOutMs_ = TimeOutMilliseconds;
+    Observer* observer_ = nullptr;
     std::vector<ScanFailure> scanFailures_;
 };

@@ -67,7 +67,13 @@ public:
 
 private:
     int Judged(int result) {
-        failure_ = result ? TransportFailure() : TransportFailure{1, "/dev/sg0", true};
+        failure_ = TransportFailure();
+        if (!result) {
+            failure_.Why = TransportFailure::Cause::Refused;
+            failure_.Error = 1;
+            failure_.Node = "/dev/sg0";
+            failure_.Lasting = true;
+        }
         return result;
     }
 

@@ -18,27 +18,32 @@ const CommandName Commands[] = {
 // The options each command takes.
 bool Takes(CommandLine::Command action, const std::string& option) {
     using C = CommandLine::Command;
-    const bool selects = option == "--drive" || option == "--device";
+    // The options of every command that speaks to one drive.
+    const bool drives = option == "--drive" || option == "--device" || option == "--timeout" || option == "--verbose";
     switch (action) {
     case C::List:
     case C::Image: return option == "--json";
-    case C::Upgrade: return selects || option == "--yes" || option == "--backup" || option == "--dry-run";
-    case C::Save: return selects || option == "--yes";
-    case C::Verify: return selects;
+    case C::Upgrade:
+        return drives || option == "--yes" || option == "--backup" || option == "--dry-run" || option == "--no-verify";
+    case C::Save: return drives || option == "--yes";
+    case C::Verify: return drives;
     default: return false;
     }
 }
 
-bool HasValue(const std::string& option) { return option == "--drive" || option == "--device" || option == "--backup"; }
+bool HasValue(const std::string& option) {
+    return option == "--drive" || option == "--device" || option == "--backup" || option == "--timeout";
+}
 
-bool ParseDriveNumber(const std::string& text, unsigned& number) {
-    if (text.empty() || text.size() > 3) return false;
+// Digits only, from 1 to LIMIT.
+bool ParseBounded(const std::string& text, unsigned limit, unsigned& number) {
+    if (text.empty() || text.size() > 9) return false;
     unsigned value = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return false;
         value = value * 10 + static_cast<unsigned>(c - '0');
     }
-    if (value == 0) return false;
+    if (value == 0 || value > limit) return false;
     number = value;
     return true;
 }
@@ -113,6 +118,14 @@ bool CommandLine::ParseCommand(const std::vector<std::string>& arguments, size_t
 
 bool CommandLine::ParseArgument(const std::vector<std::string>& arguments, size_t& at, std::string& reason) {
     const std::string& argument = arguments[at];
+    if (argument == "-v" || argument == "-vv") {
+        if (!Takes(Action, "--verbose")) {
+            reason = "'-v' is no option of " + std::string(NameOf(Action));
+            return false;
+        }
+        Verbose += static_cast<int>(argument.size()) - 1;
+        return true;
+    }
     if (argument.compare(0, 2, "--") != 0) {
         if (Action == Command::Save && File.empty() && !argument.empty()) {
             File = argument;
@@ -134,8 +147,13 @@ bool CommandLine::ParseArgument(const std::vector<std::string>& arguments, size_
 
 bool CommandLine::SetOption(const std::string& option, const std::string& value, std::string& reason) {
     if (option == "--drive") {
-        if (ParseDriveNumber(value, DriveNumber)) return true;
+        if (ParseBounded(value, 999, DriveNumber)) return true;
         reason = "'--drive' needs a drive number as list shows it (1, 2, ...)";
+        return false;
+    }
+    if (option == "--timeout") {
+        if (ParseBounded(value, MaxTimeOutSeconds, TimeOutSeconds)) return true;
+        reason = "'--timeout' needs a number of seconds from 1 to " + std::to_string(MaxTimeOutSeconds);
         return false;
     }
     if (option == "--device") {
@@ -148,6 +166,10 @@ bool CommandLine::SetOption(const std::string& option, const std::string& value,
         DryRun = true;
     } else if (option == "--json") {
         Json = true;
+    } else if (option == "--no-verify") {
+        NoVerify = true;
+    } else if (option == "--verbose") {
+        ++Verbose;
     }
     return true;
 }

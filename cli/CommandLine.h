@@ -7,10 +7,11 @@
 // The arguments of flashupgrade:
 //   flashupgrade [list] [--json]
 //   flashupgrade image [--json]
-//   flashupgrade upgrade [--drive N | --device PATH] [--yes] [--backup FILE] [--dry-run]
+//   flashupgrade upgrade [--drive N | --device PATH] [--yes] [--backup FILE] [--dry-run] [--no-verify]
 //   flashupgrade save FILE [--drive N | --device PATH] [--yes]
 //   flashupgrade verify [--drive N | --device PATH]
 //   flashupgrade --help | --version
+// upgrade, save and verify also take [--timeout SECONDS] [--verbose], and -v for --verbose.
 // An option's value follows it as the next argument or after '='.
 class CommandLine {
 public:
@@ -24,6 +25,11 @@ public:
     bool Yes = false;
     bool DryRun = false;
     bool Json = false;
+    bool NoVerify = false;       // --no-verify: no read-back of the whole flash after the commit
+    unsigned TimeOutSeconds = 0; // --timeout SECONDS for one command; 0: not given
+    int Verbose = 0;             // --verbose (or -v) once: every command; twice: and its data
+
+    static constexpr unsigned MaxTimeOutSeconds = 3600;
 
     // False with REASON (one line) when the arguments are not a command line of the program.
     bool Parse(const std::vector<std::string>& arguments, std::string& reason);

@@ -7,7 +7,7 @@
 Console::Console(TerminalApi& terminal, ProgressBar& bar) : terminal_(terminal), bar_(bar) {}
 
 void Console::Line(TerminalApi::Stream stream, const std::string& line) {
-    bar_.Finish();
+    bar_.Break();
     const std::string text = line + "\n";
     terminal_.Write(stream, text.data(), text.size());
 }

@@ -15,7 +15,7 @@ public:
     // Answer every question with Yes without asking (--yes).
     bool AssumeYes = false;
 
-    // Writes LINE and a newline to the stream, after ending the bar's line.
+    // Writes LINE and a newline to the stream, after ending the bar's line (the bar goes on below).
     void Line(TerminalApi::Stream stream, const std::string& line);
     // Asks QUESTION with " [y/N] " on the terminal: true for y or yes. AssumeYes answers it
     // unasked; without a terminal and without AssumeYes the answer is No.

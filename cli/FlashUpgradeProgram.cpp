@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/FailureTexts.h"
 #include "cli/FlashBackup.h"
 #include "cli/JsonWriter.h"
 #include "cli/ProgramTexts.h"
+#include "cli/ReadyWait.h"
 #include "upgrade/ChunkLoop.h"
 #include "upgrade/FirmwareChecksum.h"
 #include "upgrade/FirmwareSlot.h"
@@ -14,11 +16,14 @@
 
 using upgrade::FirmwareSlot;
 using Kind = OperationOutcome::Kind;
+using Cause = TransportFailure::Cause;
 
 namespace {
 
 constexpr uint32_t ImageSize = FirmwareSlot::ImageSize;
 constexpr uint32_t ImageChunks = ImageSize / ChunkLoop::ChunkLength;
+constexpr const char* RestartLine =
+    "The new firmware takes effect when the drive restarts: power-cycle it or restart the computer.";
 
 std::string Hex4(uint16_t value) {
     char text[8];
@@ -38,6 +43,14 @@ std::string Refusal(const TransportFailure& reason) {
         return ProgramTexts::WriteRefused(reason.Node);
     }
     return ProgramTexts::EnvironmentError(reason.Error, reason.Node);
+}
+
+// Whether an upgrade's writes may have reached the flash: a write the drive accepted, or one that
+// failed in a way that does not prove it never arrived (no answer, a drive gone meanwhile).
+bool MayHaveWritten(const OperationOutcome& outcome) {
+    if (outcome.Written == OperationOutcome::Writes::Nothing) return false;
+    if (outcome.Written == OperationOutcome::Writes::Committed || outcome.ChunksAccepted != 0) return true;
+    return outcome.Reason.Why != Cause::Refused && outcome.Reason.Why != Cause::Answered;
 }
 
 // One drive of the list as a JSON object: its number, address, texts (trimmed and as sent),
@@ -83,6 +96,8 @@ FlashUpgradeProgram::FlashUpgradeProgram(const Platform& platform)
     : platform_(platform),
       bar_(platform.Terminal),
       console_(platform.Terminal, bar_),
+      interruption_(platform.Signals),
+      watch_(bar_, console_, interruption_),
       operations_(FirmwareOperations::Platform{platform.Files, platform.Sleep, platform.Buffers, platform.Slot}) {}
 
 void FlashUpgradeProgram::Out(const std::string& line) { console_.Line(TerminalApi::Stream::Out, line); }
@@ -97,6 +112,19 @@ int FlashUpgradeProgram::Run(const std::vector<std::string>& arguments) {
         return ExitEnvironment;
     }
     console_.AssumeYes = options_.Yes;
+    if (options_.TimeOutSeconds != 0) platform_.Transport.SetTimeOut(options_.TimeOutSeconds * 1000);
+    CommandTrace trace(console_, options_.Verbose);
+    if (options_.Verbose != 0) {
+        platform_.Transport.SetObserver(&trace);
+        // The trace's lines would break the bar at every command.
+        bar_.Enabled = false;
+    }
+    const int status = RunCommand();
+    platform_.Transport.SetObserver(nullptr);
+    return status;
+}
+
+int FlashUpgradeProgram::RunCommand() {
     switch (options_.Action) {
     case CommandLine::Command::Help: {
         const char* help = ProgramTexts::Help();
@@ -106,9 +134,9 @@ int FlashUpgradeProgram::Run(const std::vector<std::string>& arguments) {
     case CommandLine::Command::Version: Out(ProgramTexts::Version()); return ExitDone;
     case CommandLine::Command::List: return List();
     case CommandLine::Command::Image: return Image();
-    case CommandLine::Command::Upgrade: return Upgrade();
-    case CommandLine::Command::Save: return Save();
-    case CommandLine::Command::Verify: return Verify();
+    case CommandLine::Command::Upgrade: interruption_.Watch(); return Upgrade();
+    case CommandLine::Command::Save: interruption_.Watch(); return Save();
+    case CommandLine::Command::Verify: interruption_.Watch(); return Verify();
     }
     return ExitEnvironment;
 }
@@ -145,6 +173,7 @@ int FlashUpgradeProgram::Scan() {
 
 int FlashUpgradeProgram::Choose(DeviceRecord& drive) {
     const int scanned = Scan();
+    if (const int signal = interruption_.Stop()) return Interrupted(signal, std::string());
     if (scanned != 0) return scanned;
     const size_t count = drives_.Count();
     if (options_.DriveNumber != 0) {
@@ -250,36 +279,55 @@ int FlashUpgradeProgram::MayOverwrite(const std::string& path, bool ask) {
     }
     if (!ask) return 0;
     if (!console_.Confirm("File " + path + " Exist, Overwrite ?")) {
+        if (const int signal = interruption_.Stop()) return Interrupted(signal, std::string());
         Out("File " + path + " Exist, User cancel ...");
         return ExitFailed;
     }
     return 0;
 }
 
-int FlashUpgradeProgram::Failed(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path) {
+int FlashUpgradeProgram::Failed(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path,
+                                bool upgrade) {
     const TransportFailure& reason = outcome.Reason;
-    // The system refused the open, or every command: that, once, is what happened; the
-    // operation's own text would only repeat it as a failure of the drive.
-    if (reason.Error != 0 && (outcome.Result == Kind::OpenFailed || reason.Lasting)) {
+    const bool written = upgrade && MayHaveWritten(outcome);
+    // The system refused the open, or every command, before anything was written: that, once,
+    // is what happened; the operation's own text would only repeat it as a failure of the drive.
+    if (!written && reason.Error != 0 && (outcome.Result == Kind::OpenFailed || reason.Lasting)) {
         Err(Refusal(reason));
         return ExitEnvironment;
     }
     const std::string text = OperationTexts::Status(outcome, drive, path);
     if (!text.empty()) Out(text);
+    const std::string why = FailureTexts::Reason(reason, platform_.Transport.TimeOut());
+    if (!why.empty()) Err(why);
+    if (written) return Incomplete(drive);
+    if (reason.Why == Cause::Gone) return ExitEnvironment;
     if (reason.Error == 0) return ExitFailed;
-    Err(ProgramTexts::EnvironmentError(reason.Error, reason.Node));
     return IsEnvironment(reason.Error) ? ExitEnvironment : ExitFailed;
+}
+
+int FlashUpgradeProgram::Incomplete(const DeviceRecord& drive) {
+    Out("Do not power off or restart the computer or the drive: its firmware may be incomplete. Run the same "
+        "upgrade again: " + platform_.Name + " upgrade --device " + ProgramTexts::Node(drive));
+    return ExitIncomplete;
+}
+
+int FlashUpgradeProgram::Interrupted(int signal, const std::string& what) {
+    Err(std::string("flashupgrade: stopped by ") + Interruption::Name(signal) +
+        ": nothing was written to the drive" + (what.empty() ? "" : "; " + what + " left as it was"));
+    return Interruption::Status(signal);
 }
 
 int FlashUpgradeProgram::KeepBackup(const DeviceRecord& drive) {
     const std::string& path = options_.BackupFile;
     FlashBackup keeper(operations_, platform_.FileSystem);
     Out(OperationTexts::SaveStarts());
-    const OperationOutcome kept = keeper.Keep(platform_.Transport, drive, path, bar_);
+    const OperationOutcome kept = keeper.Keep(platform_.Transport, drive, path, watch_);
     if (kept.Succeeded()) {
         Out("Back-up of the flash kept in " + path);
         return 0;
     }
+    if (kept.Result == Kind::Stopped) return Interrupted(interruption_.Stop(), path);
     const int status = Failed(kept, drive, path);
     if (keeper.FileError() != 0) Err("flashupgrade: " + path + ": " + std::strerror(keeper.FileError()));
     Out("Back-up not kept: nothing was written to the drive");
@@ -309,6 +357,7 @@ int FlashUpgradeProgram::PrepareToWrite(const DeviceRecord& drive) {
                                      (backup ? ", keeping a back-up of its flash in " + options_.BackupFile + "?"
                                              : ", without a back-up of its flash (--backup FILE keeps one)?");
         if (!console_.Confirm(question)) {
+            if (const int signal = interruption_.Stop()) return Interrupted(signal, std::string());
             Out("Upgrade cancelled: nothing was written");
             return ExitFailed;
         }
@@ -333,22 +382,65 @@ int FlashUpgradeProgram::Upgrade() {
     if (prepared != 0) return prepared;
 
     Out(OperationTexts::UpgradeStarts());
-    const OperationOutcome outcome = operations_.Upgrade(platform_.Transport, drive, bar_, options_.DryRun);
+    watch_.Writing("image version " + ImageVersion() + " is written to " + ProgramTexts::DriveLine(drive) + " " +
+                   ProgramTexts::Node(drive));
+    const OperationOutcome outcome = operations_.Upgrade(platform_.Transport, drive, watch_, options_.DryRun);
     switch (outcome.Result) {
     case Kind::StoppedBeforeWriting:
+        if (const int signal = interruption_.Stop()) return Interrupted(signal, std::string());
         Out("Dry run: " + ProgramTexts::DriveLine(drive) + " " + ProgramTexts::Node(drive) +
             " would get image version " + ImageVersion() + "; nothing was written");
         return ExitDone;
-    case Kind::Done:
-        Out(OperationTexts::Status(outcome, drive, std::string()));
-        Out("The new firmware takes effect when the drive restarts: power-cycle it or restart the computer.");
-        return ExitDone;
+    case Kind::Stopped: return Interrupted(interruption_.Stop(), std::string());
+    case Kind::Done: return Committed(outcome, drive);
     case Kind::FlashSizeMismatch:
         Out("The drive's flash holds " + std::to_string(outcome.FlashSize) + " bytes, the image " +
             std::to_string(ImageSize) + ": nothing was written");
         return ExitFailed;
-    default: return Failed(outcome, drive, std::string());
+    default: return Failed(outcome, drive, std::string(), true);
     }
+}
+
+int FlashUpgradeProgram::Committed(const OperationOutcome& outcome, const DeviceRecord& drive) {
+    // The chunks went with the save mode: a refused commit leaves the flash written but the
+    // upgrade not done.
+    if (!outcome.CommitAccepted) {
+        Out("The drive did not accept the commit of image version " + ImageVersion());
+        const std::string why = FailureTexts::Reason(outcome.Reason, platform_.Transport.TimeOut());
+        if (!why.empty()) Err(why);
+        return Incomplete(drive);
+    }
+    if (!options_.NoVerify) return CheckAfterCommit(drive);
+    Out(OperationTexts::Status(outcome, drive, std::string()));
+    Out(RestartLine);
+    Out("Committed; the flash was not read back after the commit (--no-verify)");
+    return ExitDone;
+}
+
+int FlashUpgradeProgram::CheckAfterCommit(const DeviceRecord& drive) {
+    Out("Committed: reading the whole flash back to compare it with the image");
+    ReadyWait ready(platform_.Transport, platform_.Sleep);
+    switch (ready.Wait(drive)) {
+    case ReadyWait::Result::Ready: break;
+    case ReadyWait::Result::NotReady:
+        Out("The drive was still becoming ready " + std::to_string(ReadyWait::LimitMs / 1000) +
+            " s after the commit; its flash was not read back");
+        return Incomplete(drive);
+    case ReadyWait::Result::Failed:
+        Err(FailureTexts::Reason(ready.Reason(), platform_.Transport.TimeOut()));
+        return Incomplete(drive);
+    }
+    const OperationOutcome check = operations_.Verify(platform_.Transport, drive, watch_);
+    if (!check.Succeeded()) return Failed(check, drive, std::string(), true);
+    if (check.DifferingChunks != 0) {
+        Out("flash differs from image version " + ImageVersion() + " in " + std::to_string(check.DifferingChunks) +
+            " of " + std::to_string(ImageChunks) + " chunks after the commit");
+        return Incomplete(drive);
+    }
+    Out(OperationTexts::Status(check, drive, std::string()));
+    Out(RestartLine);
+    Out("flash equals image version " + ImageVersion());
+    return ExitDone;
 }
 
 int FlashUpgradeProgram::Save() {
@@ -358,8 +450,13 @@ int FlashUpgradeProgram::Save() {
     // The operation asks its own question; here only whether anyone can answer it.
     const int overwrite = MayOverwrite(options_.File, false);
     if (overwrite != 0) return overwrite;
+    uint64_t length = 0;
+    const bool existed = platform_.FileSystem.FileLength(options_.File.c_str(), &length) != ENOENT;
     Out(OperationTexts::SaveStarts());
-    const OperationOutcome outcome = operations_.Save(platform_.Transport, drive, options_.File, console_, bar_);
+    const OperationOutcome outcome = operations_.Save(platform_.Transport, drive, options_.File, console_, watch_);
+    // A file that the save made and could not fill is not left behind.
+    if (!outcome.Succeeded() && !existed) platform_.FileSystem.Remove(options_.File.c_str());
+    if (outcome.Result == Kind::Stopped) return Interrupted(interruption_.Stop(), options_.File);
     if (!outcome.Succeeded()) return Failed(outcome, drive, options_.File);
     Out(OperationTexts::Status(outcome, drive, options_.File));
     return ExitDone;
@@ -369,7 +466,8 @@ int FlashUpgradeProgram::Verify() {
     DeviceRecord drive;
     const int chosen = ChooseForImage(drive);
     if (chosen != 0) return chosen;
-    const OperationOutcome outcome = operations_.Verify(platform_.Transport, drive, bar_);
+    const OperationOutcome outcome = operations_.Verify(platform_.Transport, drive, watch_);
+    if (outcome.Result == Kind::Stopped) return Interrupted(interruption_.Stop(), std::string());
     if (outcome.Result == Kind::FlashSizeMismatch) {
         Out("The drive's flash holds " + std::to_string(outcome.FlashSize) + " bytes, the image " +
             std::to_string(ImageSize) + ": it cannot hold the image");

@@ -4,9 +4,13 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "cli/CommandTrace.h"
 #include "cli/Console.h"
 #include "cli/FileSystemApi.h"
+#include "cli/Interruption.h"
+#include "cli/OperationWatch.h"
 #include "cli/ProgressBar.h"
+#include "cli/SignalApi.h"
 #include "cli/TerminalApi.h"
 #include "transport/DeviceList.h"
 #include "transport/SgIoTransport.h"
@@ -20,14 +24,18 @@
 // firmware operations as the dialog, with the terminal's bar as their sink and their outcomes
 // turned into its texts and exit status.
 //
-// Exit status: 0 when the command did what it says, 1 when the operation failed (its text says
-// why), 2 when the command line or the system stood in the way (usage, permissions, a busy or
-// vanished drive, a question that no one can answer).
+// Exit status: 0 when the command did what it says (an upgrade: committed, and the flash read
+// back equals the image), 1 when the operation failed with nothing written to the drive (its
+// text says why), 2 when the command line or the system stood in the way before anything was
+// written (usage, permissions, a busy or vanished drive, a question that no one can answer), 3
+// when something was written and the upgrade did not complete, 128+N when signal N stopped the
+// program before anything was written.
 class FlashUpgradeProgram {
 public:
     static constexpr int ExitDone = 0;
     static constexpr int ExitFailed = 1;
     static constexpr int ExitEnvironment = 2;
+    static constexpr int ExitIncomplete = 3;
 
     struct Platform {
         SgIoTransport& Transport;
@@ -36,7 +44,9 @@ public:
         FileSystemApi& FileSystem;
         SleepApi& Sleep;
         WorkBufferAllocator& Buffers;
+        SignalApi& Signals;
         const unsigned char* Slot;   // the program's firmware slot (head and image)
+        std::string Name = "flashupgrade";   // as it was started, for the command to run again
     };
 
     explicit FlashUpgradeProgram(const Platform& platform);
@@ -46,6 +56,7 @@ public:
 
 private:
     // Each returns the exit status.
+    int RunCommand();
     int List();
     int Image();
     int Upgrade();
@@ -64,8 +75,18 @@ private:
     // FILE, when it exists with content, may be overwritten: 0 to go on, or the exit status.
     // Asks on the terminal when ASK; otherwise only checks that someone could answer.
     int MayOverwrite(const std::string& path, bool ask);
-    // Says why OUTCOME failed, for DRIVE and the file at PATH; the exit status.
-    int Failed(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path);
+    // Says why OUTCOME failed, for DRIVE and the file at PATH; the exit status. For an upgrade
+    // (UPGRADE) whose writes may have reached the flash, that status is 3 with its last line.
+    int Failed(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path,
+               bool upgrade = false);
+    // The last line and status of an upgrade that wrote something and did not complete.
+    int Incomplete(const DeviceRecord& drive);
+    // After the commit: the drive's answer, its restart, and the whole flash compared with the
+    // image; the exit status.
+    int Committed(const OperationOutcome& outcome, const DeviceRecord& drive);
+    int CheckAfterCommit(const DeviceRecord& drive);
+    // Ends the program for SIGNAL with nothing written; WHAT is left as it was.
+    int Interrupted(int signal, const std::string& what);
     std::string ImageVersion() const;
     bool ImageChecksumGood() const;
 
@@ -76,6 +97,8 @@ private:
     CommandLine options_;
     ProgressBar bar_;
     Console console_;
+    Interruption interruption_;
+    OperationWatch watch_;
     FirmwareOperations operations_;
     DeviceList drives_;
 };

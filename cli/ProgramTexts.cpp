@@ -23,6 +23,10 @@ const char* ProgramTexts::Help() {
            "  --backup FILE        upgrade: first keep the drive's old flash in FILE\n"
            "                       (recommended: FILE is the way back to the old firmware)\n"
            "  --dry-run            upgrade: do everything short of the first write\n"
+           "  --no-verify          upgrade: skip reading the whole flash back after the commit\n"
+           "  --timeout SECONDS    the time one command may take (default 256)\n"
+           "  -v, --verbose        every command sent, with its answer, on stderr; twice:\n"
+           "                       and the first bytes of its data\n"
            "  --json               list, image: one JSON document for scripts\n"
            "  --help               this text\n"
            "  --version            the program's version\n"
@@ -30,8 +34,17 @@ const char* ProgramTexts::Help() {
            "With one drive, upgrade, save and verify take it; with several, name one.\n"
            "Writing firmware needs root, or read and write access to the drive's /dev/sgN\n"
            "and /dev/srN nodes (their group). The new firmware takes effect when the drive\n"
-           "restarts. Exit status: 0 done, 1 the operation failed, 2 the command line or\n"
-           "the system stood in the way. See flashupgrade(8).\n";
+           "restarts. From the first write to the end of an upgrade, Ctrl-C, SIGTERM and\n"
+           "SIGHUP wait until the drive's firmware is whole.\n"
+           "\n"
+           "Exit status:\n"
+           "  0  done (an upgrade: committed, and the flash read back equals the image)\n"
+           "  1  the operation failed, and nothing was written to the drive\n"
+           "  2  the command line or the system stood in the way; nothing was written\n"
+           "  3  something was written and the upgrade did not complete: do not power off\n"
+           "     or restart; run the same upgrade again\n"
+           "  128+N  stopped by signal N before anything was written\n"
+           "See flashupgrade(8).\n";
 }
 
 const char* ProgramTexts::Version() {

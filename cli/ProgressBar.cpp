@@ -15,7 +15,7 @@ ProgressBar::ProgressBar(TerminalApi& terminal) : terminal_(terminal) {}
 
 void ProgressBar::Start(uint32_t total) {
     Finish();
-    if (!terminal_.ErrorIsTerminal() || total == 0) return;
+    if (!Enabled || !terminal_.ErrorIsTerminal() || total == 0) return;
     total_ = total;
     active_ = true;
     shown_ = 0;
@@ -41,6 +41,11 @@ void ProgressBar::Show(uint32_t done) {
 void ProgressBar::Finish() {
     if (active_ && drawn_) terminal_.Write(TerminalApi::Stream::Error, "\n", 1);
     active_ = false;
+}
+
+void ProgressBar::Break() {
+    if (active_ && drawn_) terminal_.Write(TerminalApi::Stream::Error, "\n", 1);
+    drawn_ = false;
 }
 
 void ProgressBar::Started(uint32_t flashSize) { Start(ChunksOf(flashSize)); }

@@ -14,11 +14,17 @@ public:
 
     explicit ProgressBar(TerminalApi& terminal);
 
+    // False: never drawn (another view has the standard error).
+    bool Enabled = true;
+
     // A new bar of TOTAL chunks at 0.
     void Start(uint32_t total);
     void Show(uint32_t done);
     // Ends the bar's line, so that the next text starts on a line of its own.
     void Finish();
+    // Ends the bar's line for a text in the middle of the operation; the bar is drawn again on a
+    // line of its own at its next move.
+    void Break();
     bool Drawn() const { return drawn_; }
 
     void Started(uint32_t flashSize) override;

@@ -17,8 +17,8 @@ uint16_t BufferOffset(uint32_t offset) { return static_cast<uint16_t>(offset); }
 
 }  // namespace
 
-ChunkLoop::ChunkLoop(DriveTransport& transport, OperationSink& sink, OperationOutcome& outcome)
-    : transport_(transport), sink_(sink), outcome_(outcome) {}
+ChunkLoop::ChunkLoop(DriveTransport& transport, SleepApi& sleep, OperationSink& sink, OperationOutcome& outcome)
+    : transport_(transport), sleep_(sleep), sink_(sink), outcome_(outcome) {}
 
 bool ChunkLoop::MayRetry(uint32_t offset, OperationOutcome::Phase phase, int& failures) {
     ++failures;
@@ -28,7 +28,10 @@ bool ChunkLoop::MayRetry(uint32_t offset, OperationOutcome::Phase phase, int& fa
     sink_.AttemptFailed(offset, phase, failures, reason);
     // A refusal that every later command would meet ends the chunk at once: further attempts
     // would only repeat it.
-    if (failures < AttemptsPerChunk && !reason.Lasting) return true;
+    if (failures < AttemptsPerChunk && !reason.Lasting) {
+        if (reason.WantsPause()) sleep_.Pause(PauseMs);
+        return true;
+    }
     outcome_.Result = OperationOutcome::Kind::ChunkFailed;
     outcome_.FlashOffset = offset;
     outcome_.FailedPhase = phase;
@@ -45,6 +48,7 @@ bool ChunkLoop::ProgramChunk(uint32_t offset, uint32_t length, OperationOutcome:
     if (!transport_.WriteFirmwareChunk(data_ + offset, BufferId(offset), BufferOffset(offset), chunkLength)) {
         return false;
     }
+    ++outcome_.ChunksAccepted;
     sink_.ChunkWritten(offset, length);
     phase = OperationOutcome::Phase::ReadBack;
     if (!transport_.ReadBackChunk(readBack_ + offset, BufferId(offset), BufferOffset(offset), chunkLength)) {
@@ -70,6 +74,11 @@ bool ChunkLoop::EveryChunk(uint32_t flashSize, Attempt attempt) {
     int failures = 0;
     for (uint32_t offset = 0; offset < flashSize;) {
         const uint32_t length = ChunkAt(offset, flashSize);
+        if (reading_ && !sink_.MayReadOn()) {
+            outcome_.Result = OperationOutcome::Kind::Stopped;
+            outcome_.FlashOffset = offset;
+            return false;
+        }
         OperationOutcome::Phase phase = OperationOutcome::Phase::Write;
         if ((this->*attempt)(offset, length, phase)) {
             failures = 0;
@@ -84,11 +93,13 @@ bool ChunkLoop::EveryChunk(uint32_t flashSize, Attempt attempt) {
 bool ChunkLoop::Program(uint8_t* image, uint8_t* readBack, uint32_t flashSize) {
     data_ = image;
     readBack_ = readBack;
+    reading_ = false;
     return EveryChunk(flashSize, &ChunkLoop::ProgramChunk);
 }
 
 bool ChunkLoop::Dump(uint8_t* dump, uint32_t flashSize) {
     data_ = dump;
     readBack_ = nullptr;
+    reading_ = true;
     return EveryChunk(flashSize, &ChunkLoop::DumpChunk);
 }

@@ -140,12 +140,17 @@ OperationOutcome FirmwareOperations::UpgradeInScope(DriveTransport& transport, c
         return outcome;
     }
     if (stopBeforeWriting) return Ended(Kind::StoppedBeforeWriting);
+    if (!sink.MayStartWriting()) return Ended(Kind::Stopped);
 
     OperationOutcome outcome;
-    if (!ChunkLoop(transport, sink, outcome).Program(image.Bytes(), readBack.Bytes(), flashSize)) return outcome;
-    // Sent once every chunk is verified; its answer is kept but decides nothing: the chunks went
-    // with the save mode and the drive activates them when it restarts.
+    if (!ChunkLoop(transport, platform_.Sleep, sink, outcome).Program(image.Bytes(), readBack.Bytes(), flashSize)) {
+        return outcome;
+    }
+    // Sent once every chunk is verified; its answer is kept for the front-end, which decides what
+    // a refusal means: the chunks went with the save mode and the drive activates them when it
+    // restarts.
     outcome.CommitAccepted = transport.CommitFirmware() != 0;
+    if (!outcome.CommitAccepted) outcome.Reason = transport.LastFailure();
     outcome.Written = OperationOutcome::Writes::Committed;
     sink.CommitSent(outcome.CommitAccepted);
     platform_.Sleep.Pause(CommitPauseMs);
@@ -177,7 +182,7 @@ OperationOutcome FirmwareOperations::ReadInScope(DriveTransport& transport, cons
     if (!opened.Open(drive)) return OpenFailed(transport);
     sink.Started(flashSize);
     OperationOutcome outcome;
-    if (!ChunkLoop(transport, sink, outcome).Dump(dump.Bytes(), flashSize)) return outcome;
+    if (!ChunkLoop(transport, platform_.Sleep, sink, outcome).Dump(dump.Bytes(), flashSize)) return outcome;
     if (!receiver.Receive(dump.Bytes(), flashSize)) return Ended(Kind::FileWriteFailed);
     return outcome;
 }

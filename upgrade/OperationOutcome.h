@@ -17,6 +17,7 @@ struct OperationOutcome {
         NoReadBackBuffer,      // the read-back buffer was not had
         ChecksumMismatch,      // the image does not sum to the slot's checksum
         StoppedBeforeWriting,  // everything short of the first write was done, as asked
+        Stopped,               // the sink asked to stop: before the first write, or between reads
         ChunkFailed,           // a chunk failed its attempts, or the system refused it for good
         FileOpenFailed,        // the dump file could not be opened
         OverwriteDeclined,     // the dump file has content and the answer was No
@@ -42,15 +43,18 @@ struct OperationOutcome {
     uint32_t FlashOffset = 0;
     Phase FailedPhase = Phase::Write;
     int Attempts = 0;
-    // OpenFailed and ChunkFailed: what the access layer said of the failure (Error 0: nothing).
+    // OpenFailed, ChunkFailed and a refused commit: what the access layer said of the failure.
     TransportFailure Reason;
+    // Upgrade: the write commands the drive answered GOOD.
+    uint32_t ChunksAccepted = 0;
 
     // ChecksumMismatch: the image's sum and the slot's.
     uint16_t ComputedChecksum = 0;
     uint16_t ExpectedChecksum = 0;
 
-    // Done after a commit: whether the drive accepted it. Not examined: the chunks are verified
-    // and the drive activates them when it restarts.
+    // Done after a commit: whether the drive accepted it (Reason says why not). The operation
+    // ends Done either way: the chunks were verified, and the drive may activate them when it
+    // restarts; a front-end decides what a refusal means to its user.
     bool CommitAccepted = false;
 
     // Done after a verify: how many of the image's chunks differ from the flash.

@@ -22,6 +22,11 @@ public:
                                const TransportFailure& /*reason*/) {}
     // The commit went to the drive; ACCEPTED is its answer.
     virtual void CommitSent(bool /*accepted*/) {}
+    // Asked once before an upgrade's first write: false stops it there with nothing written.
+    virtual bool MayStartWriting() { return true; }
+    // Asked before each attempt at a chunk of a flash read (Save, Read, Verify): false stops the
+    // read there. Reading changes nothing on the drive, so it may stop between any two chunks.
+    virtual bool MayReadOn() { return true; }
     // The operation ended: the drive is closed and its buffers released.
     virtual void Finished(const OperationOutcome& /*outcome*/) {}
 

@@ -48,7 +48,8 @@ std::string OperationTexts::Status(const OperationOutcome& outcome, const Device
         return Formatted("Open Device (%u %u)%s%s Failed!!", unsigned{drive.PathId}, unsigned{drive.TargetId},
                          drive.Vendor, drive.Product);
     case Kind::FlashSizeMismatch:
-    case Kind::StoppedBeforeWriting: return std::string();
+    case Kind::StoppedBeforeWriting:
+    case Kind::Stopped: return std::string();
     case Kind::NoImageBuffer: return "Memory (Write) Initialization Failed!!";
     case Kind::NoReadBackBuffer: return "Memory (Read) Initialization Failed!!";
     case Kind::ChecksumMismatch: return ChecksumMismatch(outcome);

@@ -91,22 +91,41 @@ std::vector<std::string> SplitColons(const std::string& text) {
 }
 
 bool ParseKind(const std::string& text, EmulatedDrive::Kind& kind) {
-    static const struct {
-        const char* Name;
-        EmulatedDrive::Kind Kind;
-    } kinds[] = {
-        {"any", EmulatedDrive::Kind::Any},         {"inquiry", EmulatedDrive::Kind::Inquiry},
-        {"identity", EmulatedDrive::Kind::Identity}, {"dump", EmulatedDrive::Kind::Dump},
-        {"readback", EmulatedDrive::Kind::ReadBack}, {"write", EmulatedDrive::Kind::WriteChunk},
-        {"commit", EmulatedDrive::Kind::Commit},
-    };
-    for (const auto& k : kinds) {
-        if (text == k.Name) {
-            kind = k.Kind;
+    for (uint8_t k = 0; k <= static_cast<uint8_t>(EmulatedDrive::Kind::Commit); ++k) {
+        const char* name = EmulatedDrive::KindName(static_cast<EmulatedDrive::Kind>(k));
+        if (name != nullptr && text == name) {
+            kind = static_cast<EmulatedDrive::Kind>(k);
             return true;
         }
     }
     return false;
+}
+
+// KIND[:NTH], and with SECONDS KIND[:NTH[:SECONDS]]; false with WHY.
+bool ParsePick(const std::string& text, EmulatedDrive::CommandPick& pick, uint32_t* seconds, std::string& why) {
+    const std::vector<std::string> parts = SplitColons(text);
+    pick = EmulatedDrive::CommandPick();
+    pick.nth = 1;
+    if (parts.size() > (seconds != nullptr ? 3u : 2u)) {
+        why = seconds != nullptr ? "expected KIND[:NTH[:SECONDS]]" : "expected KIND[:NTH]";
+        return false;
+    }
+    if (!ParseKind(parts[0], pick.kind)) {
+        why = "KIND is one of any, inquiry, identity, dump, readback, write, commit";
+        return false;
+    }
+    if (parts.size() > 1 && (!Number(parts[1], 0xFFFFFFFFu, pick.nth) || pick.nth == 0)) {
+        why = "NTH counts from 1";
+        return false;
+    }
+    if (seconds != nullptr) {
+        *seconds = 0;
+        if (parts.size() > 2 && !Number(parts[2], ConfigText::MaxDropSeconds, *seconds)) {
+            why = "SECONDS is at most " + std::to_string(ConfigText::MaxDropSeconds);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool ParseOffset(const std::string& text, uint32_t& offset) {
@@ -288,6 +307,24 @@ void ConfigText::DriveReader::AddKeys(Keys& keys) {
     keys.push_back(NumberKey("failnth", 0, 0xFFFFFFFFu, [this](uint32_t v) { drive_.FailCommandNumber = v; }));
     keys.push_back(flag("identitycheck", &DriveSettings::IdentityCheckWithData));
     keys.push_back(flag("gone", &DriveSettings::Gone));
+    // A value that names one command: KIND[:NTH], with SECONDS when there is room for them.
+    const auto pick = [this](const char* name, EmulatedDrive::CommandPick DriveSettings::*field, uint32_t* seconds) {
+        return [this, name, field, seconds](const std::string& value, std::string& problem) {
+            std::string why;
+            if (ParsePick(value, drive_.*field, seconds, why)) return true;
+            problem = BadValue({name, value}) + " (" + why + ")";
+            return false;
+        };
+    };
+    const auto attention = pick("attention", &DriveSettings::Attention, nullptr);
+    keys.push_back({"attention", [this, attention](const std::string& value, std::string& problem) {
+                        if (value != "aftercommit") return attention(value, problem);
+                        drive_.AttentionAfterCommit = true;
+                        return true;
+                    }});
+    keys.push_back(NumberKey("notready", 0, MaxNotReadyCommands, [this](uint32_t v) { drive_.NotReadyAfterCommit = v; }));
+    keys.push_back({"hold", pick("hold", &DriveSettings::Hold, nullptr)});
+    keys.push_back({"drop", pick("drop", &DriveSettings::Drop, &drive_.DropSeconds)});
 }
 
 bool ConfigText::DriveReader::TakeFault(const std::string& value, bool corrupt, std::string& problem) {

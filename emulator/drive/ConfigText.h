@@ -23,6 +23,13 @@ struct DriveSettings {
     uint32_t FailCommandNumber = 0;
     bool IdentityCheckWithData = false;
     bool Gone = false;
+    EmulatedDrive::CommandPick Attention;
+    bool AttentionAfterCommit = false;
+    uint32_t NotReadyAfterCommit = 0;
+    // What only a link can do; stored for the emulator that has one (the iSCSI target).
+    EmulatedDrive::CommandPick Hold;
+    EmulatedDrive::CommandPick Drop;
+    uint32_t DropSeconds = 0;
 };
 
 // The text those configuration files share: one statement per line, words separated by blanks,
@@ -57,9 +64,29 @@ struct DriveSettings {
 //   identitycheck=1                         answer the identity query with CHECK CONDITION and
 //                                           valid data
 //   gone=1                                  answer every command with NOT READY
+//   attention=KIND[:NTH]                    UNIT ATTENTION (power on or reset, 29h/00h) for the
+//                                           NTH (default 1) command of KIND, once, not carried out
+//   attention=aftercommit                   after every commit answered GOOD, UNIT ATTENTION
+//                                           (microcode changed, 3Fh/01h) for the next command
+//                                           other than INQUIRY; may stand beside attention=KIND
+//   notready=N                              after every commit answered GOOD (and its unit
+//                                           attention), NOT READY (becoming ready, 04h/01h) for
+//                                           the next N commands other than INQUIRY; N at most
+//                                           100000
+// What a link does to a drive's commands, for the emulators that have one (iscsi-target):
+//   hold=KIND[:NTH]                         never answer the NTH command of KIND; it stays held
+//                                           until the initiator aborts it or the connection ends
+//   drop=KIND[:NTH[:SECONDS]]               close the connection when the NTH command of KIND
+//                                           arrives, without carrying it out, and refuse logins
+//                                           to the drive for SECONDS (default 0, at most 86400)
+// Each of these acts once. NTH counts the commands of KIND (any counts every one of the kinds),
+// from 1; rejected commands and the standard ones every drive answers are never counted. When
+// hold and drop pick the same command, the drop wins.
 class ConfigText {
 public:
     static constexpr uint32_t MaxFlashSize = 0x1000000;
+    static constexpr uint32_t MaxNotReadyCommands = 100000;
+    static constexpr uint32_t MaxDropSeconds = 86400;
     static constexpr size_t MaxFileSize = 0x10000;
 
     using Words = std::vector<std::pair<std::string, std::string>>;

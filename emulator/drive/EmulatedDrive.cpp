@@ -119,6 +119,33 @@ void EmulatedDrive::ClearFaults() {
     gone_ = false;
     identityCheckWithData_ = false;
     failCommandNumber_ = 0;
+    attention_ = CommandPick();
+    attentionAfterCommit_ = false;
+    notReadyAfterCommit_ = 0;
+    microcodeChanged_ = false;
+    notReadyLeft_ = 0;
+}
+
+void EmulatedDrive::SetAttention(Kind kind, uint32_t nth) {
+    attention_ = CommandPick();
+    attention_.kind = kind;
+    attention_.nth = nth;
+}
+
+const char* EmulatedDrive::KindName(Kind kind) {
+    switch (kind) {
+    case Kind::Any: return "any";
+    case Kind::Inquiry: return "inquiry";
+    case Kind::Identity: return "identity";
+    case Kind::Dump: return "dump";
+    case Kind::ReadBack: return "readback";
+    case Kind::WriteChunk: return "write";
+    case Kind::Commit: return "commit";
+    case Kind::Other:
+    case Kind::Standard:
+        break;
+    }
+    return nullptr;
 }
 
 const EmulatedDrive::LogEntry* EmulatedDrive::LogAt(uint32_t index) const {
@@ -170,6 +197,15 @@ EmulatedDrive::Outcome EmulatedDrive::Check(uint8_t key, uint8_t asc, uint8_t as
     return o;
 }
 
+void EmulatedDrive::FillSense(uint8_t* out, uint8_t key, uint8_t asc, uint8_t ascq) {
+    ZeroBytes(out, SenseLength);
+    out[0] = 0x70;  // current error, fixed format
+    out[2] = key;
+    out[7] = SenseLength - 8;
+    out[12] = asc;
+    out[13] = ascq;
+}
+
 EmulatedDrive::Result EmulatedDrive::Execute(const Request& request) {
     ++commandCount_;
     const Cdb cdb = Parse(request);
@@ -184,12 +220,8 @@ EmulatedDrive::Result EmulatedDrive::Execute(const Request& request) {
         result.asc = outcome.asc;
         result.ascq = outcome.ascq;
         if (request.sense != nullptr && request.senseLength != 0) {
-            uint8_t sense[SenseLength] = {};
-            sense[0] = 0x70;  // current error, fixed format
-            sense[2] = outcome.senseKey;
-            sense[7] = SenseLength - 8;
-            sense[12] = outcome.asc;
-            sense[13] = outcome.ascq;
+            uint8_t sense[SenseLength];
+            FillSense(sense, outcome.senseKey, outcome.asc, outcome.ascq);
             result.senseWritten = Min(request.senseLength, SenseLength);
             CopyBytes(request.sense, sense, result.senseWritten);
         }
@@ -197,7 +229,27 @@ EmulatedDrive::Result EmulatedDrive::Execute(const Request& request) {
     return result;
 }
 
+EmulatedDrive::Kind EmulatedDrive::Classify(const Request& request) const {
+    Outcome rejection = {};
+    return Classify(request, Parse(request), rejection);
+}
+
+EmulatedDrive::Kind EmulatedDrive::Classify(const Request& request, const Cdb& cdb, Outcome& rejection) const {
+    Kind kind = Kind::Other;
+    if (request.cdb == nullptr || request.cdbLength == 0) {
+        rejection = Check(SenseIllegalRequest, AscInvalidOpcode, 0);
+    } else if (!Validate(request, cdb, kind, rejection)) {
+        kind = Kind::Other;
+    }
+    return kind;
+}
+
 EmulatedDrive::Outcome EmulatedDrive::Dispatch(const Request& request, const Cdb& cdb) {
+    Outcome rejection = {};
+    const Kind kind = Classify(request, cdb, rejection);
+    // Counted before anything answers, so that the NTH is the NTH received.
+    const bool attention = attention_.Take(kind);
+
     // A drive that is gone or broken says so before it looks at the command.
     if (gone_) {
         return Check(SenseNotReady, AscNotReady, 0x00);
@@ -205,13 +257,15 @@ EmulatedDrive::Outcome EmulatedDrive::Dispatch(const Request& request, const Cdb
     if (failCommandNumber_ != 0 && commandCount_ == failCommandNumber_) {
         return Check(FaultSenseKey, FaultAsc, 0);
     }
-    if (request.cdb == nullptr || request.cdbLength == 0) {
-        return Check(SenseIllegalRequest, AscInvalidOpcode, 0);
+    if (attention) {
+        return Check(SenseUnitAttention, AscPowerOnReset, 0x00);
     }
-
-    Kind kind = Kind::Other;
-    Outcome rejection = {};
-    if (!Validate(request, cdb, kind, rejection)) {
+    // Reported before the command is looked at further, whatever it is, as a drive does.
+    Outcome condition = {};
+    if (AfterCommitCondition(request, cdb, kind, condition)) {
+        return condition;
+    }
+    if (kind == Kind::Other) {
         return rejection;
     }
 
@@ -225,6 +279,10 @@ EmulatedDrive::Outcome EmulatedDrive::Dispatch(const Request& request, const Cdb
     }
 
     Outcome outcome = Perform(request, cdb, kind);
+    if (kind == Kind::Commit && outcome.status == StatusGood) {
+        microcodeChanged_ = attentionAfterCommit_;
+        notReadyLeft_ = notReadyAfterCommit_;
+    }
     if (fault != nullptr && outcome.transferred != 0) {
         uint32_t at = 0;
         if (HasFlashRange(kind) && fault->offset != AnyOffset) {
@@ -238,6 +296,34 @@ EmulatedDrive::Outcome EmulatedDrive::Dispatch(const Request& request, const Cdb
         }
     }
     return outcome;
+}
+
+bool EmulatedDrive::AfterCommitCondition(const Request& request, const Cdb& cdb, Kind kind, Outcome& answer) {
+    // INQUIRY neither reports nor clears a unit attention, and a host asks it while it waits.
+    if (cdb.opcode == OpInquiry || (!microcodeChanged_ && notReadyLeft_ == 0)) {
+        return false;
+    }
+    if (microcodeChanged_) {
+        microcodeChanged_ = false;
+        answer = Condition(request, cdb, kind, SenseUnitAttention, AscOperatingConditions, 0x01);
+    } else {
+        --notReadyLeft_;
+        answer = Condition(request, cdb, kind, SenseNotReady, AscNotReady, 0x01);
+    }
+    return true;
+}
+
+EmulatedDrive::Outcome EmulatedDrive::Condition(const Request& request, const Cdb& cdb, Kind kind, uint8_t key,
+                                                uint8_t asc, uint8_t ascq) {
+    // REQUEST SENSE is how a host without autosense learns of the condition: it gets it as data.
+    if (cdb.opcode != OpRequestSense || kind != Kind::Standard) {
+        return Check(key, asc, ascq);
+    }
+    uint8_t data[SenseLength];
+    FillSense(data, key, asc, ascq);
+    const uint32_t n = request.direction == Direction::In ? Min(Min(cdb.length, request.dataLength), SenseLength) : 0;
+    CopyBytes(request.data, data, n);
+    return Good(n);
 }
 
 bool EmulatedDrive::ChunkInRange(const Cdb& cdb) const {

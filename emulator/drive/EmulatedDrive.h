@@ -24,10 +24,12 @@ namespace emulator {
 //                                                and offset are not looked at
 //
 // And what an operating system and its firmware ask of any drive before they use it (none of these
-// touches the flash, and no fault rule meets them):
+// touches the flash, and no fault rule meets them; the conditions after a commit do):
 //   TEST UNIT READY      00                           GOOD
 //   REQUEST SENSE        03 00 00 00 LL 00            18 bytes, NO SENSE (sense travels with each
-//                                                     CHECK CONDITION, none is kept)
+//                                                     CHECK CONDITION, none is kept), or the
+//                                                     condition due after a commit (see
+//                                                     SetAttentionAfterCommit)
 //   INQUIRY VPD          12 01 PP LL LL 00            pages 00 (list), 80 (serial number, only when
 //                                                     the drive has one), 83 (identification)
 //   MODE SENSE(6)        1A xx PP xx LL 00            the 4-byte header alone, for any page
@@ -46,11 +48,13 @@ public:
     static constexpr uint8_t SenseIllegalRequest = 0x05;
     static constexpr uint8_t SenseUnitAttention = 0x06;
 
-    static constexpr uint8_t AscNotReady = 0x04;
+    static constexpr uint8_t AscNotReady = 0x04;  // ASCQ 01h: in process of becoming ready
     static constexpr uint8_t AscInvalidOpcode = 0x20;
     static constexpr uint8_t AscOutOfRange = 0x21;
     static constexpr uint8_t AscInvalidField = 0x24;
+    static constexpr uint8_t AscPowerOnReset = 0x29;
     static constexpr uint8_t AscSequenceError = 0x2C;
+    static constexpr uint8_t AscOperatingConditions = 0x3F;  // ASCQ 01h: microcode has been changed
 
     static constexpr uint8_t OpTestUnitReady = 0x00;
     static constexpr uint8_t OpRequestSense = 0x03;
@@ -103,6 +107,28 @@ public:
     // Other stands for the commands the drive rejects, Standard for the ones every drive answers
     // (see the list above); no rule ever meets either.
     enum class Kind : uint8_t { Any, Inquiry, Identity, Dump, ReadBack, WriteChunk, Commit, Other, Standard };
+
+    // Whether a rule for RULE meets a command of kind KIND: Any meets every family command.
+    static constexpr bool KindMatches(Kind rule, Kind kind) {
+        return kind != Kind::Other && kind != Kind::Standard && (rule == Kind::Any || rule == kind);
+    }
+    // The word the configuration text uses for a kind a rule can name (any, inquiry, identity,
+    // dump, readback, write, commit); nullptr for Other and Standard.
+    static const char* KindName(Kind kind);
+
+    // One command picked by its kind: the NTH (1-based) of those Classify puts in KIND. nth 0
+    // picks none. It fires once; whoever keeps it counts with it.
+    struct CommandPick {
+        Kind kind = Kind::Any;
+        uint32_t nth = 0;
+        uint32_t seen = 0;
+
+        // Counts a command of kind K; true for the one picked.
+        bool Take(Kind k) {
+            if (nth == 0 || seen >= nth || !KindMatches(kind, k)) return false;
+            return ++seen == nth;
+        }
+    };
 
     enum class FaultAction : uint8_t {
         Fail,     // CHECK CONDITION with the rule's sense, nothing transferred, nothing changed
@@ -166,6 +192,11 @@ public:
 
     Result Execute(const Request& request);
 
+    // The kind of command REQUEST is, as the fault rules see it, with the drive as it stands: a
+    // command the drive would reject is Other. Changes nothing, so that a wrapper can ask before
+    // it lets the command through.
+    Kind Classify(const Request& request) const;
+
     // Faults. They act only on commands received after they are set.
     void SetGone(bool gone) { gone_ = gone; }
     bool Gone() const { return gone_; }
@@ -178,8 +209,22 @@ public:
     // Identity queries answer CHECK CONDITION (with the default fault sense) yet still fill the
     // host's buffer with valid data and report it transferred.
     void SetIdentityCheckWithData(bool on) { identityCheckWithData_ = on; }
-    // Also clears the gone state, the n-th command failure and the identity quirk.
+    // Also clears the gone state, the n-th command failure, the identity quirk, the unit
+    // attentions and the becoming ready, pending ones included.
     void ClearFaults();
+    // Answers the NTH command of KIND with UNIT ATTENTION, power on or reset (29h/00h), without
+    // carrying it out; once. The NTH is counted among those received from now on, whatever
+    // answers them; only a gone drive and the n-th command failure answer it first.
+    void SetAttention(Kind kind, uint32_t nth);
+    // After every commit answered GOOD, the next command other than INQUIRY (which neither
+    // reports nor clears a unit attention) gets UNIT ATTENTION, microcode has been changed
+    // (3Fh/01h), and is not carried out. REQUEST SENSE instead returns it as its data, GOOD, and
+    // clears it, as a drive does.
+    void SetAttentionAfterCommit(bool on) { attentionAfterCommit_ = on; }
+    // After every commit answered GOOD, and after its unit attention, the next COMMANDS commands
+    // other than INQUIRY get NOT READY, becoming ready (04h/01h), and are not carried out
+    // (REQUEST SENSE: the same as data, GOOD). Counted in commands: the drive has no clock.
+    void SetNotReadyAfterCommit(uint32_t commands) { notReadyAfterCommit_ = commands; }
     // Only stored: the drive cannot wait, the wrapper that can applies it per command.
     void SetLatencyMicroseconds(uint32_t us) { latencyUs_ = us; }
     uint32_t LatencyMicroseconds() const { return latencyUs_; }
@@ -218,8 +263,17 @@ private:
     static Outcome Good(uint32_t transferred);
     static Outcome Check(uint8_t key, uint8_t asc, uint8_t ascq);
     static bool Uses10ByteLayout(uint8_t opcode);
+    // Fixed-format sense, SenseLength bytes.
+    static void FillSense(uint8_t* out, uint8_t key, uint8_t asc, uint8_t ascq);
 
     Outcome Dispatch(const Request& request, const Cdb& cdb);
+    // The kind, or Other with the answer that rejects the command.
+    Kind Classify(const Request& request, const Cdb& cdb, Outcome& rejection) const;
+    // The unit attention or the becoming ready due after a commit; false when none is.
+    bool AfterCommitCondition(const Request& request, const Cdb& cdb, Kind kind, Outcome& answer);
+    // A condition reported: CHECK CONDITION, or for REQUEST SENSE its data.
+    static Outcome Condition(const Request& request, const Cdb& cdb, Kind kind, uint8_t key, uint8_t asc,
+                             uint8_t ascq);
     // Fills kind on success; otherwise the outcome carries the rejection.
     bool Validate(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const;
     bool ValidateInquiry(const Request& request, bool dataOk, Kind& kind, Outcome& rejection) const;
@@ -248,6 +302,12 @@ private:
     uint32_t failCommandNumber_ = 0;
     uint32_t latencyUs_ = 0;
     FaultRule faults_[MaxFaultRules];
+    CommandPick attention_;
+    bool attentionAfterCommit_ = false;
+    uint32_t notReadyAfterCommit_ = 0;
+    // What the last commit left to report.
+    bool microcodeChanged_ = false;
+    uint32_t notReadyLeft_ = 0;
 
     uint32_t commandCount_ = 0;
     LogEntry log_[LogCapacity];

@@ -120,26 +120,26 @@ void IscsiConnection::Ordered(const Pdu& pdu) {
         return;
     }
     if (sn != expCmdSn_) {
-        for (const Pdu& held : held_) {
-            if (held.CmdSn() == sn) return;  // a duplicate of one already waiting
+        for (const Pdu& waiting : waiting_) {
+            if (waiting.CmdSn() == sn) return;  // a duplicate of one already waiting
         }
         targets_.Log().Line("c%u %s CmdSN %u waits for %u", number_, OpcodeName(pdu.Opcode()), sn, expCmdSn_);
-        held_.push_back(pdu);
+        waiting_.push_back(pdu);
         return;
     }
     ++expCmdSn_;
     Execute(pdu);
-    RunHeld();
+    RunWaiting();
 }
 
-void IscsiConnection::RunHeld() {
+void IscsiConnection::RunWaiting() {
     bool found = true;
     while (found && phase_ == Phase::FullFeature) {
         found = false;
-        for (size_t i = 0; i < held_.size(); ++i) {
-            if (held_[i].CmdSn() == expCmdSn_) {
-                const Pdu pdu = held_[i];
-                held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(i));
+        for (size_t i = 0; i < waiting_.size(); ++i) {
+            if (waiting_[i].CmdSn() == expCmdSn_) {
+                const Pdu pdu = waiting_[i];
+                waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(i));
                 ++expCmdSn_;
                 Execute(pdu);
                 found = true;
@@ -215,24 +215,35 @@ void IscsiConnection::Logout(const Pdu& pdu) {
     Send(r);
     targets_.Log().Line("c%u logout reason %u: response %u", number_, reason, response);
     if (response == 0) {
-        AbortTasks();
+        AbortTasks("logout");
         loggedOut_ = true;
         phase_ = Phase::Closing;
     }
 }
 
-void IscsiConnection::AbortTasks() { tasks_.clear(); }
+void IscsiConnection::AbortTasks(const char* why) {
+    tasks_.clear();
+    while (!held_.empty()) EndHold(held_.size() - 1, why);
+}
 
 void IscsiConnection::ForceClose(const char* why) {
     if (phase_ == Phase::Closing) return;
     targets_.Log().Line("c%u closed: %s", number_, why);
-    AbortTasks();
+    AbortTasks("connection closed");
     phase_ = Phase::Closing;
+}
+
+void IscsiConnection::Sever() {
+    // A link that breaks takes with it what was not sent yet.
+    AbortTasks("connection dropped");
+    output_.clear();
+    phase_ = Phase::Closing;
+    severed_ = true;
 }
 
 void IscsiConnection::Dropped(const char* why) {
     if (!loggedOut_ && phase_ != Phase::Closing) targets_.Log().Line("c%u dropped: %s", number_, why);
-    AbortTasks();
+    AbortTasks("connection ended");
     phase_ = Phase::Closing;
 }
 

@@ -24,6 +24,11 @@ namespace emulator {
 // MaxRecvDataSegmentLength, status in the last one or in a SCSI Response with sense and
 // residuals; NOP, task management, SendTargets, logout. A PDU that breaks the protocol gets a
 // Reject; one that makes the stream untrustworthy ends the connection.
+//
+// The link's own faults of a drive (hold=, drop=) happen here, before the drive sees the
+// command: a held command gets no answer until task management aborts it or the connection
+// ends, and holds no place in the command window; a dropped one ends the connection at once,
+// with whatever output was still queued, and logins to the drive are refused for a while.
 class IscsiConnection {
 public:
     static constexpr uint32_t CommandWindow = 8;
@@ -55,11 +60,14 @@ public:
     std::vector<uint8_t>& Output() { return output_; }
     // Nothing more is read; the connection ends once Output() is sent.
     bool Closing() const { return phase_ == Phase::Closing; }
+    // The link broke (drop=): the connection ends now, nothing more is sent.
+    bool Severed() const { return severed_; }
     // The initiator went away (or the target shuts down): logged, tasks dropped.
     void Dropped(const char* why);
 
-    // For other sessions' task management and for reinstatement.
-    void AbortTasks();
+    // For other sessions' task management and for reinstatement; WHY is what ends a held
+    // command, for the event log.
+    void AbortTasks(const char* why);
     void ForceClose(const char* why);
     bool InFullFeature() const { return phase_ == Phase::FullFeature; }
     IscsiTargetSet::Target* Target() const { return target_; }
@@ -112,7 +120,7 @@ private:
     void Process(const Pdu& pdu);
     void Ordered(const Pdu& pdu);
     void Execute(const Pdu& pdu);
-    void RunHeld();
+    void RunWaiting();
     bool InWindow(uint32_t cmdSn) const;
     void Logout(const Pdu& pdu);
     void Reject(const Pdu& pdu, uint8_t reason, const char* why);
@@ -144,6 +152,10 @@ private:
     void RemoveTask(uint32_t itt);
     void Advance(uint32_t itt);
     void Complete(Task task);
+    // hold= and drop= of the drive; true when the command is not to reach it.
+    bool Intercept(const Task& task, const EmulatedDrive::Request& request);
+    void EndHold(size_t index, const char* why);
+    void Sever();
     void ReportLuns(const Task& task, std::vector<uint8_t>& data, EmulatedDrive::Result& result) const;
     // AVAILABLE bytes of read data at DATA (nullptr when there are none).
     void Respond(const Task& task, const uint8_t* data, uint32_t available,
@@ -168,6 +180,7 @@ private:
     std::vector<uint8_t> output_;
     Phase phase_ = Phase::Login;
     bool loggedOut_ = false;
+    bool severed_ = false;
 
     // Login.
     uint32_t loginPdus_ = 0;
@@ -189,8 +202,9 @@ private:
     // Full feature phase.
     uint32_t statSn_ = 0;
     uint32_t expCmdSn_ = 0;
-    std::vector<Pdu> held_;
+    std::vector<Pdu> waiting_;  // ahead of a gap in CmdSN
     std::vector<Task> tasks_;
+    std::vector<Task> held_;  // hold=: never answered
     uint32_t nextTtt_ = 1;
 };
 

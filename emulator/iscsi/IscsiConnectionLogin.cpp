@@ -212,6 +212,11 @@ bool IscsiConnection::LoginNames(const Pdu& req, std::vector<uint8_t>& answer) {
         LoginFail(req, LoginInitiatorError, 0x03, ("no target " + targetName_).c_str());
         return false;
     }
+    if (targets_.RefusesLogins(*target_)) {
+        target_ = nullptr;
+        LoginFail(req, LoginTargetError, 0x01, ("service unavailable: " + targetName_ + " dropped its link").c_str());
+        return false;
+    }
     TextKeys::Append(answer, "TargetPortalGroupTag", "1");
     return true;
 }

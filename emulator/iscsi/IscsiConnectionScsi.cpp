@@ -48,7 +48,9 @@ void IscsiConnection::Command(const Pdu& pdu) {
         Reject(pdu, RejectInvalidField, "SCSI Command without a task tag");
         return;
     }
-    if (FindTask(t.itt) != nullptr) {
+    const bool heldTag =
+        std::any_of(held_.begin(), held_.end(), [&t](const Task& held) { return held.itt == t.itt; });
+    if (FindTask(t.itt) != nullptr || heldTag) {
         Reject(pdu, RejectTaskInProgress, "task tag already in use");
         return;
     }
@@ -204,10 +206,38 @@ void IscsiConnection::Complete(Task task) {
         }
         request.sense = sense;
         request.senseLength = sizeof sense;
+        if (Intercept(task, request)) return;
         result = target_->Drive->Execute(request);
         targets_.CommandDone(*target_);
     }
     Respond(task, data, task.read ? result.transferred : 0, result, sense);
+}
+
+bool IscsiConnection::Intercept(const Task& task, const EmulatedDrive::Request& request) {
+    const EmulatedDrive::Kind kind = target_->Drive->Drive().Classify(request);
+    // Both count every command, so that each picks the NTH of its own kind.
+    const bool drop = target_->Drop.Take(kind);
+    const bool hold = target_->Hold.Take(kind);
+    if (!drop && !hold) return false;
+    char cdb[40];
+    EventLog::HexBytes(task.cdb, task.cdbLength, cdb, sizeof cdb);
+    if (drop) {
+        targets_.Log().Line("c%u drop itt=0x%08x cdb=%s kind=%s nth=%u: connection closed, logins refused for %u s",
+                            number_, task.itt, cdb, EmulatedDrive::KindName(target_->Drop.kind), target_->Drop.nth,
+                            target_->DropSeconds);
+        targets_.RefuseLogins(*target_);
+        Sever();
+        return true;
+    }
+    targets_.Log().Line("c%u hold itt=0x%08x cdb=%s kind=%s nth=%u: no answer", number_, task.itt, cdb,
+                        EmulatedDrive::KindName(target_->Hold.kind), target_->Hold.nth);
+    held_.push_back(task);
+    return true;
+}
+
+void IscsiConnection::EndHold(size_t index, const char* why) {
+    targets_.Log().Line("c%u hold itt=0x%08x ended: %s", number_, held_[index].itt, why);
+    held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
 IscsiConnection::Moved IscsiConnection::Measure(const Task& task, uint32_t available,

@@ -61,14 +61,14 @@ uint8_t IscsiConnection::ManageTasks(const Pdu& pdu, uint8_t function) {
     switch (function) {
     case 1: return AbortTask(pdu);
     case 2:
-    case 4: AbortTasks(); return 0;  // function complete
+    case 4: AbortTasks(FunctionName(function)); return 0;  // function complete
     case 3: return 5;                // no ACA here
     case 5:
     case 6:
     case 7:
         if (function == 5 && !pdu.LunZero()) return 2;
         for (IscsiConnection* c : targets_.Connections()) {
-            if (c->target_ == target_) c->AbortTasks();
+            if (c->target_ == target_) c->AbortTasks(FunctionName(function));
         }
         return 0;
     case 8: return 4;
@@ -83,10 +83,16 @@ uint8_t IscsiConnection::AbortTask(const Pdu& pdu) {
         RemoveTask(referenced);
         return 0;
     }
-    // A command never received but inside the window counts as received and done.
     for (size_t i = 0; i < held_.size(); ++i) {
-        if (held_[i].InitiatorTaskTag() == referenced) {
-            held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(i));
+        if (held_[i].itt == referenced) {
+            EndHold(i, "ABORT TASK");
+            return 0;
+        }
+    }
+    // A command never received but inside the window counts as received and done.
+    for (size_t i = 0; i < waiting_.size(); ++i) {
+        if (waiting_[i].InitiatorTaskTag() == referenced) {
+            waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(i));
             return 0;
         }
     }

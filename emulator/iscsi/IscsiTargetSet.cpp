@@ -37,6 +37,12 @@ bool IscsiTargetSet::Add(const TargetConfig::Drive& drive, std::string& problem)
     d.SetIdentityCheckWithData(drive.IdentityCheckWithData);
     d.SetGone(drive.Gone);
     d.SetLatencyMicroseconds(drive.LatencyMilliseconds * 1000u);
+    d.SetAttention(drive.Attention.kind, drive.Attention.nth);
+    d.SetAttentionAfterCommit(drive.AttentionAfterCommit);
+    d.SetNotReadyAfterCommit(drive.NotReadyAfterCommit);
+    target->Hold = drive.Hold;
+    target->Drop = drive.Drop;
+    target->DropSeconds = drive.DropSeconds;
     // An empty log from the start: a stale one from an earlier run would mislead.
     if (!target->LogPath.empty() && !target->Drive->WriteLog(target->LogPath)) {
         problem = target->LogPath + ": cannot be written";
@@ -64,6 +70,13 @@ IscsiTargetSet::Target* IscsiTargetSet::Find(const std::string& name) {
     }
     return nullptr;
 }
+
+void IscsiTargetSet::RefuseLogins(Target& target) {
+    target.Refusing = true;
+    target.RefuseUntil = now_ + static_cast<uint64_t>(target.DropSeconds) * 1000u;
+}
+
+bool IscsiTargetSet::RefusesLogins(const Target& target) const { return target.Refusing && now_ < target.RefuseUntil; }
 
 uint16_t IscsiTargetSet::NewTsih() {
     // 0 is what an initiator sends for a new session; never hand it out.

@@ -23,6 +23,13 @@ public:
         std::string Name;
         std::unique_ptr<EmulatedDriveFile> Drive;
         std::string LogPath;
+        // hold= and drop= of the drive, counted over every connection since the start.
+        EmulatedDrive::CommandPick Hold;
+        EmulatedDrive::CommandPick Drop;
+        uint32_t DropSeconds = 0;
+        // Since a drop: logins are refused until Now() reaches this.
+        bool Refusing = false;
+        uint64_t RefuseUntil = 0;
     };
 
     IscsiTargetSet() = default;
@@ -40,6 +47,14 @@ public:
     const std::vector<std::unique_ptr<Target>>& Targets() const { return targets_; }
     EventLog& Log() { return log_; }
 
+    // The server's monotonic clock in milliseconds, set by it before it hands the connections
+    // their bytes; tests set it themselves.
+    uint64_t Now() const { return now_; }
+    void SetNow(uint64_t milliseconds) { now_ = milliseconds; }
+    // A drop of TARGET's link: logins to it are refused for its DropSeconds from Now().
+    void RefuseLogins(Target& target);
+    bool RefusesLogins(const Target& target) const;
+
     uint16_t NewTsih();
     void Attach(IscsiConnection* connection);
     void Detach(IscsiConnection* connection);
@@ -55,6 +70,7 @@ private:
     std::vector<IscsiConnection*> connections_;
     EventLog log_;
     uint16_t lastTsih_ = 0;
+    uint64_t now_ = 0;
 };
 
 }  // namespace emulator

@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace emulator {
@@ -37,6 +38,14 @@ std::string LocalAddress(int fd) {
         snprintf(text, sizeof text, "%s:%u", host, ntohs(a->sin_port));
     }
     return text;
+}
+
+// What the connections count a drop's refusal of logins in; never set back by a change of the
+// wall clock.
+uint64_t MonotonicMilliseconds() {
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
 }  // namespace
@@ -162,12 +171,19 @@ void TargetServer::Run(int stopFd) {
             return;
         }
         if (fds[0].revents != 0) break;
+        targets_.SetNow(MonotonicMilliseconds());
         if (fds[1].revents & POLLIN) Accept();
         for (size_t i = 0; i < clients_.size() && i + 2 < fds.size(); ++i) {
             Client& client = *clients_[i];
             bool alive = true;
             const short revents = fds[i + 2].revents;
             if (revents & (POLLIN | POLLHUP | POLLERR)) alive = ReadFrom(client);
+            if (alive && client.connection->Severed()) {
+                // The drop logged itself; the bytes still queued go with the link.
+                close(client.fd);
+                client.fd = -1;
+                continue;
+            }
             if (alive) alive = WriteTo(client);
             if (!alive) {
                 CloseClient(client, "connection lost");

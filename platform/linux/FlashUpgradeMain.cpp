@@ -7,6 +7,7 @@
 #include "platform/linux/LinuxScsiSystem.h"
 #include "platform/linux/PageAlignedBufferAllocator.h"
 #include "platform/linux/PosixFileSystem.h"
+#include "platform/linux/PosixSignals.h"
 #include "platform/linux/PosixTerminal.h"
 #include "transport/SgIoTransport.h"
 #include "upgrade/FirmwareSlot.h"
@@ -22,7 +23,9 @@ int main(int argc, char** argv) {
     PosixFileSystem fileSystem;
     HostSleepApi sleep;
     PageAlignedBufferAllocator buffers;
+    PosixSignals signals;
     const unsigned char* slot = reinterpret_cast<const unsigned char*>(&upgrade::EmbeddedSlot());
-    FlashUpgradeProgram program({transport, terminal, files, fileSystem, sleep, buffers, slot});
+    FlashUpgradeProgram program(
+        {transport, terminal, files, fileSystem, sleep, buffers, signals, slot, argc > 0 ? argv[0] : "flashupgrade"});
     return program.Run(arguments);
 }

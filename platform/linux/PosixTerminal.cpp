@@ -25,8 +25,9 @@ bool PosixTerminal::ReadLine(std::string& line) {
     for (;;) {
         char c = 0;
         const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return !line.empty();
+        // A read that a stop signal interrupts ends the answer: the program looks at the signal.
+        if (n < 0) return false;
+        if (n == 0) return !line.empty();
         if (c == '\n') return true;
         if (line.size() < AnswerLimit) line += c;
     }

@@ -23,6 +23,19 @@ void ScriptedTerminal::Write(Stream stream, const char* text, size_t length) {
     (stream == Stream::Out ? Out : Err).append(text, length);
 }
 
+bool FakeSignals::Deliver(int signal) {
+    if (Holding) {
+        if (PendingSignal == 0) PendingSignal = signal;
+        return false;
+    }
+    if (!Catching) {
+        Killed = signal;
+        return false;
+    }
+    if (CaughtSignal == 0) CaughtSignal = signal;
+    return true;
+}
+
 int FakeFileSystem::FileLength(const char* path, uint64_t* length) {
     const auto it = files_.find(path);
     if (it == files_.end()) return ENOENT;
@@ -118,7 +131,8 @@ int CliBench::Run(const std::string& arguments) {
     std::istringstream split(arguments);
     for (std::string word; split >> word;) words.push_back(word);
     SgIoTransport transport(Machine.Machine);
-    FlashUpgradeProgram program({transport, Terminal, Files, FileSystem, Sleep, Buffers, Slot.data()});
+    Signals = FakeSignals();
+    FlashUpgradeProgram program({transport, Terminal, Files, FileSystem, Sleep, Buffers, Signals, Slot.data()});
     return program.Run(words);
 }
 

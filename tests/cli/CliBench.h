@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/FileSystemApi.h"
+#include "cli/SignalApi.h"
 #include "cli/TerminalApi.h"
 #include "tests/sgio/LinuxMachineBench.h"
 #include "tests/support/FakeFileApi.h"
@@ -26,6 +27,26 @@ public:
     bool ErrorIsTerminal() override { return Error; }
     bool ReadLine(std::string& line) override;
     void Write(Stream stream, const char* text, size_t length) override;
+};
+
+// The process's signals as the program sees them: a test delivers one where it likes, and the
+// fake notes it as the kernel would, caught, held (pending) or, where the program set nothing up,
+// the end of the process (Killed).
+class FakeSignals final : public SignalApi {
+public:
+    bool Catching = false;
+    bool Holding = false;   // the stop signals are blocked and the terminal's stops ignored
+    int CaughtSignal = 0;
+    int PendingSignal = 0;
+    int Killed = 0;
+
+    // A stop signal arrives; true when it interrupts the call in progress (caught, not held).
+    bool Deliver(int signal);
+
+    void CatchStops() override { Catching = true; }
+    int Caught() override { return CaughtSignal; }
+    void HoldStops() override { Holding = true; }
+    int Held() override { return PendingSignal; }
 };
 
 // The back-up's files in memory, in the same store as the dump file's, with failures to inject.
@@ -71,6 +92,7 @@ public:
     FakeFileSystem FileSystem{Files.Files};
     RecordingSleep Sleep;
     CountingBufferAllocator Buffers;
+    FakeSignals Signals;
     std::vector<unsigned char> Slot;
 
     // A slot holding IMAGEVERSION and an image of its own whose checksum it states.

@@ -19,13 +19,16 @@ bool ReadDrive(const std::string& line, DriveSettings& drive, std::string& probl
     reader.AddKeys(keys);
     bool read = false;
     size_t at = 0;
+    // A refused statement leaves the splitter's problem empty: the keys' one is kept apart.
+    std::string splitProblem;
     const bool split = ConfigText::ForEachStatement(
         "drive " + line,
         [&](size_t, const std::string&, const ConfigText::Words& words) {
             read = ConfigText::ReadKeys(words, keys, problem);
             return read;
         },
-        at, problem);
+        at, splitProblem);
+    if (!splitProblem.empty()) problem = splitProblem;
     drive = reader.Finish();
     return split && read;
 }
@@ -59,6 +62,60 @@ TEST(ConfigText, ADriveTakesEveryValueUpToItsBoundsAndNoFurther) {
         std::string problem;
         EXPECT_EQ(ReadDrive(c.Line, drive, problem), c.Taken) << problem;
         EXPECT_TRUE(!c.Taken || c.Holds(drive));
+    }
+}
+
+using Kind = emulator::EmulatedDrive::Kind;
+
+bool Picks(const emulator::EmulatedDrive::CommandPick& p, Kind kind, uint32_t nth) {
+    return p.kind == kind && p.nth == nth && p.seen == 0;
+}
+
+TEST(ConfigText, TheMisbehaviourKeysTakeAKindAndAPlaceAndRefuseTheRest) {
+    struct Case {
+        const char* Line;
+        const char* Problem;  // nullptr: taken
+        bool (*Holds)(const DriveSettings&);
+    };
+    const auto any = [](const DriveSettings&) { return true; };
+    const Case cases[] = {
+        {"attention=write:3", nullptr, [](const DriveSettings& d) { return Picks(d.Attention, Kind::WriteChunk, 3); }},
+        {"attention=commit", nullptr,
+         [](const DriveSettings& d) { return Picks(d.Attention, Kind::Commit, 1) && !d.AttentionAfterCommit; }},
+        {"attention=aftercommit attention=any:2", nullptr,
+         [](const DriveSettings& d) { return d.AttentionAfterCommit && Picks(d.Attention, Kind::Any, 2); }},
+        {"notready=100000", nullptr, [](const DriveSettings& d) { return d.NotReadyAfterCommit == 100000u; }},
+        {"hold=readback:0xFFFFFFFF", nullptr,
+         [](const DriveSettings& d) { return Picks(d.Hold, Kind::ReadBack, 0xFFFFFFFFu); }},
+        {"drop=identity", nullptr,
+         [](const DriveSettings& d) { return Picks(d.Drop, Kind::Identity, 1) && d.DropSeconds == 0; }},
+        {"drop=dump:2:86400", nullptr,
+         [](const DriveSettings& d) { return Picks(d.Drop, Kind::Dump, 2) && d.DropSeconds == 86400u; }},
+        {"attention=disk", "bad value for attention: 'disk' (KIND is one of any, inquiry, identity, dump, readback, "
+                           "write, commit)", any},
+        {"attention=afterCommit", "bad value for attention: 'afterCommit' (KIND is one of any, inquiry, identity, "
+                                  "dump, readback, write, commit)", any},
+        {"attention=write:0", "bad value for attention: 'write:0' (NTH counts from 1)", any},
+        {"attention=write:1:5", "bad value for attention: 'write:1:5' (expected KIND[:NTH])", any},
+        {"notready=100001", "bad value for notready: '100001'", any},
+        {"hold=standard", "bad value for hold: 'standard' (KIND is one of any, inquiry, identity, dump, readback, "
+                          "write, commit)", any},
+        {"hold=write:", "bad value for hold: 'write:' (NTH counts from 1)", any},
+        {"drop=write:0:5", "bad value for drop: 'write:0:5' (NTH counts from 1)", any},
+        {"drop=write:1:86401", "bad value for drop: 'write:1:86401' (SECONDS is at most 86400)", any},
+        {"drop=write:1:-1", "bad value for drop: 'write:1:-1' (SECONDS is at most 86400)", any},
+        {"drop=write:1:2:3", "bad value for drop: 'write:1:2:3' (expected KIND[:NTH[:SECONDS]])", any},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Line);
+        DriveSettings drive;
+        std::string problem;
+        EXPECT_EQ(ReadDrive(c.Line, drive, problem), c.Problem == nullptr) << problem;
+        if (c.Problem != nullptr) {
+            EXPECT_EQ(problem, c.Problem);
+        } else {
+            EXPECT_TRUE(c.Holds(drive));
+        }
     }
 }
 

@@ -417,6 +417,180 @@ TEST_F(DriveTest, RuleTableHoldsEightLiveRules) {
     EXPECT_TRUE(drive.FailCommand(Kind::Inquiry, EmulatedDrive::AnyOffset, 1));
 }
 
+// --- unit attention and becoming ready -------------------------------------------------
+
+const Bytes TurCdb = {0x00, 0, 0, 0, 0, 0};
+const Bytes RequestSenseCdb = {0x03, 0, 0, 0, 0xFC, 0};
+
+struct Sense { uint8_t key, asc, ascq; };
+
+void ExpectSense(const EmulatedDrive::Result& r, const uint8_t* sense, Sense want) {
+    ExpectCheck(r, sense, want.key, want.asc);
+    EXPECT_EQ(r.ascq, want.ascq);
+    EXPECT_EQ(sense[13], want.ascq);
+}
+
+TEST_F(DriveTest, AttentionAnswersTheNthCommandOfItsKindOnly) {
+    struct Case { const char* name; Kind kind; uint32_t nth; Command cmd; Command other; };
+    const Command inquiry = {InquiryCdb, Dir::In, 36};
+    const Case cases[] = {
+        {"first write", Kind::WriteChunk, 1, {Write1C000, Dir::Out, 0x4000}, inquiry},
+        {"third read-back", Kind::ReadBack, 3, {ReadBack1C000, Dir::In, 0x4000}, inquiry},
+        {"second dump", Kind::Dump, 2, {Dump1C000, Dir::In, 0x4000}, {ReadBack1C000, Dir::In, 0x4000}},
+        {"second inquiry", Kind::Inquiry, 2, inquiry, {IdentityCdb, Dir::In, 16}},
+        {"first commit", Kind::Commit, 1, {CommitCdb, Dir::None, 0}, inquiry},
+        // Standard commands are no kind at all: the TEST UNIT READYs between do not count.
+        {"any, second", Kind::Any, 2, {IdentityCdb, Dir::In, 16}, {TurCdb, Dir::None, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        drive.ClearFaults();
+        drive.ClearLog();
+        Bytes small(0x10, 0x11);  // keeps a commit valid, away from the chunk
+        ASSERT_EQ(Send({0x3B, 0x07, 0x00, 0, 0, 0, 0, 0, 0x10, 0}, Dir::Out, small).status, 0);
+        drive.SetAttention(c.kind, c.nth);
+        for (uint32_t i = 1; i < c.nth; ++i) {
+            EXPECT_EQ(Run(c.other).status, 0);
+            EXPECT_EQ(Run(c.cmd).status, 0) << "command " << i << " of its kind";
+        }
+        EXPECT_EQ(Run(c.other).status, 0) << "another kind does not count";
+        const Bytes flashBefore = flash, stagingBefore = staging;
+        const uint32_t commits = drive.CommitCount();
+        const auto r = Run(c.cmd);
+        ExpectSense(r, sense, {0x06, 0x29, 0x00});
+        EXPECT_EQ(r.transferred, 0u);
+        EXPECT_TRUE(buffer.empty() || buffer[0] == 0x5A) << "data returned with the attention";
+        EXPECT_TRUE(flash == flashBefore && staging == stagingBefore);
+        EXPECT_EQ(drive.CommitCount(), commits);
+        const EmulatedDrive::LogEntry* logged = drive.LogAt(drive.CommandCount() - 1);
+        ASSERT_NE(logged, nullptr);
+        EXPECT_EQ((Bytes{logged->status, logged->senseKey, logged->asc, logged->ascq}), (Bytes{2, 0x06, 0x29, 0x00}));
+        EXPECT_EQ(Run(c.cmd).status, 0) << "once only";
+    }
+}
+
+TEST_F(DriveTest, ConditionsAfterACommitComeInOrderAndSkipInquiry) {
+    // What the TEST UNIT READYs after a commit get, one Sense per command; {0,0,0} is GOOD.
+    struct Case { const char* name; bool attention; uint32_t notReady; bool commitFails; std::vector<Sense> turs; };
+    const Sense good = {0, 0, 0}, changed = {0x06, 0x3F, 0x01}, becoming = {0x02, 0x04, 0x01};
+    const Case cases[] = {
+        {"attention", true, 0, false, {changed, good, good}},
+        {"not ready for 3", false, 3, false, {becoming, becoming, becoming, good}},
+        {"attention, then not ready for 2", true, 2, false, {changed, becoming, becoming, good}},
+        {"a failed commit starts neither", true, 2, true, {good}},
+        {"nothing asked", false, 0, false, {good}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        drive.ClearFaults();
+        drive.ClearLog();
+        drive.SetAttentionAfterCommit(c.attention);
+        drive.SetNotReadyAfterCommit(c.notReady);
+        ASSERT_EQ(Send(TurCdb, Dir::None, nullptr, 0).status, 0) << "nothing before a commit";
+        ASSERT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
+        if (c.commitFails) {
+            ASSERT_TRUE(drive.FailCommand(Kind::Commit, EmulatedDrive::AnyOffset, 1));
+        }
+        ASSERT_EQ(Send(CommitCdb, Dir::None, nullptr, 0).status, c.commitFails ? 2 : 0);
+        const Bytes flashAfterCommit = flash;
+
+        // INQUIRY passes through untouched and uses nothing up.
+        Bytes data(36, 0);
+        const auto inquiry = Send(InquiryCdb, Dir::In, data);
+        EXPECT_EQ(inquiry.status, 0);
+        EXPECT_EQ(inquiry.transferred, 36u);
+        EXPECT_EQ(data[8], 'E');
+        const uint32_t first = drive.CommandCount();
+        for (const Sense& want : c.turs) {
+            const auto r = Send(TurCdb, Dir::None, nullptr, 0);
+            if (want.key == 0) {
+                EXPECT_EQ(r.status, 0);
+            } else {
+                ExpectSense(r, sense, want);
+            }
+        }
+        for (size_t i = 0; i < c.turs.size(); ++i) {
+            const EmulatedDrive::LogEntry* e = drive.LogAt(first + static_cast<uint32_t>(i));
+            ASSERT_NE(e, nullptr);
+            EXPECT_EQ((Bytes{e->status, e->senseKey, e->asc, e->ascq}),
+                      (Bytes{static_cast<uint8_t>(c.turs[i].key != 0 ? 2 : 0), c.turs[i].key, c.turs[i].asc,
+                             c.turs[i].ascq}))
+                << "log entry " << i;
+        }
+        EXPECT_TRUE(flash == flashAfterCommit);
+        drive.ResetStaging();
+    }
+}
+
+TEST_F(DriveTest, CommandsMetByAConditionAreNotCarriedOut) {
+    drive.SetAttentionAfterCommit(true);
+    drive.SetNotReadyAfterCommit(1);
+    ASSERT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
+    ASSERT_EQ(Send(CommitCdb, Dir::None, nullptr, 0).status, 0);
+    Bytes other(0x4000, 0x77);
+    const Bytes stagingBefore = staging;
+    ExpectSense(Send(Write1C000, Dir::Out, other), sense, {0x06, 0x3F, 0x01});
+    // Even a command it would reject meets the condition first.
+    ExpectSense(Send({0x99}, Dir::None, nullptr, 0), sense, {0x02, 0x04, 0x01});
+    EXPECT_TRUE(staging == stagingBefore);
+    EXPECT_FALSE(drive.ReceivedSinceCommit());
+    EXPECT_EQ(Send(Write1C000, Dir::Out, other).status, 0);
+    EXPECT_EQ(staging[0x1C000], 0x77);
+}
+
+TEST_F(DriveTest, RequestSenseReturnsTheConditionAsDataAndClearsIt) {
+    drive.SetAttentionAfterCommit(true);
+    drive.SetNotReadyAfterCommit(1);
+    ASSERT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
+    ASSERT_EQ(Send(CommitCdb, Dir::None, nullptr, 0).status, 0);
+    const Sense expected[] = {{0x06, 0x3F, 0x01}, {0x02, 0x04, 0x01}, {0x00, 0x00, 0x00}};
+    for (const Sense& want : expected) {
+        Bytes data(252, 0x5A);
+        const auto r = Send(RequestSenseCdb, Dir::In, data);
+        EXPECT_EQ(r.status, 0);
+        ASSERT_EQ(r.transferred, 18u);
+        EXPECT_EQ((Bytes{data[0], data[2], data[7], data[12], data[13], data[18]}),
+                  (Bytes{0x70, want.key, 0x0A, want.asc, want.ascq, 0x5A}));
+    }
+    EXPECT_EQ(Send(TurCdb, Dir::None, nullptr, 0).status, 0);
+}
+
+TEST_F(DriveTest, ClassifyTellsTheKindAsTheDriveStandsAndChangesNothing) {
+    struct Case { const char* name; Command cmd; Kind kind; };
+    const Case before[] = {
+        {"inquiry", {InquiryCdb, Dir::In, 36}, Kind::Inquiry},
+        {"VPD page", {{0x12, 0x01, 0x83, 0x00, 0xFF, 0x00}, Dir::In, 255}, Kind::Standard},
+        {"identity", {IdentityCdb, Dir::In, 16}, Kind::Identity},
+        {"dump", {Dump1C000, Dir::In, 0x4000}, Kind::Dump},
+        {"read-back", {ReadBack1C000, Dir::In, 0x4000}, Kind::ReadBack},
+        {"write", {Write1C000, Dir::Out, 0x4000}, Kind::WriteChunk},
+        {"write past the end", {{0x3B, 0x07, 0x04, 0, 0, 0, 0, 0, 0x01, 0}, Dir::Out, 1}, Kind::Other},
+        {"dump into a short buffer", {Dump1C000, Dir::In, 0x3FFF}, Kind::Other},
+        {"commit with nothing received", {CommitCdb, Dir::None, 0}, Kind::Other},
+        {"test unit ready", {TurCdb, Dir::None, 0}, Kind::Standard},
+        {"unknown opcode", {{0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, Dir::In, 2048}, Kind::Other},
+        {"no cdb", {{}, Dir::None, 0}, Kind::Other},
+    };
+    for (const Case& c : before) {
+        SCOPED_TRACE(c.name);
+        buffer.assign(c.cmd.hostLength, 0x5A);
+        EmulatedDrive::Request r;
+        r.cdb = c.cmd.cdb.data();
+        r.cdbLength = static_cast<uint32_t>(c.cmd.cdb.size());
+        r.direction = c.cmd.dir;
+        r.data = buffer.data();
+        r.dataLength = c.cmd.hostLength;
+        EXPECT_EQ(drive.Classify(r), c.kind);
+    }
+    EXPECT_EQ(drive.CommandCount(), 0u);
+    EXPECT_FALSE(drive.ReceivedSinceCommit());
+    ASSERT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
+    EmulatedDrive::Request commit;
+    commit.cdb = CommitCdb.data();
+    commit.cdbLength = 10;
+    EXPECT_EQ(drive.Classify(commit), Kind::Commit) << "valid once data is received";
+}
+
 // --- log ----------------------------------------------------------------------------------
 
 TEST_F(DriveTest, LogRecordsCdbFieldsAndOutcome) {

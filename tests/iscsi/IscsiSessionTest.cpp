@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,13 +12,16 @@
 #include "emulator/iscsi/IscsiTargetSet.h"
 #include "emulator/iscsi/Pdu.h"
 #include "emulator/iscsi/PduReader.h"
+#include "emulator/iscsi/TargetConfig.h"
 #include "emulator/iscsi/TextKeys.h"
 
 using emulator::DriveConfig;
+using emulator::EmulatedDrive;
 using emulator::IscsiConnection;
 using emulator::IscsiTargetSet;
 using emulator::Pdu;
 using emulator::PduReader;
+using emulator::TargetConfig;
 using emulator::TextKeys;
 using Bytes = std::vector<uint8_t>;
 using Keys = std::vector<std::pair<std::string, std::string>>;
@@ -610,6 +615,194 @@ TEST_F(SessionTest, TwoSessionsOnTwoDrivesAtOnce) {
     EXPECT_EQ(a.Send(a.DataOut(ra[0].Get32(20), 0, 8192, Bytes(chunk.begin() + 8192, chunk.end()), true)).size(), 1u);
     EXPECT_EQ(Bytes(DriveOf(0).Drive().Staging() + 0x14000, DriveOf(0).Drive().Staging() + 0x18000), chunk);
     EXPECT_EQ(Bytes(DriveOf(1).Drive().Staging() + 0x14000, DriveOf(1).Drive().Staging() + 0x18000), other);
+}
+
+// --- the link's faults: hold and drop ---------------------------------------------------------
+
+const Bytes IdentityCdb = {0x3C, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00};
+const Bytes Write16AtZeroCdb = {0x3B, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00};
+const Bytes CommitCdb = {0x3B, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+EmulatedDrive::CommandPick Pick(EmulatedDrive::Kind kind, uint32_t nth) {
+    EmulatedDrive::CommandPick p;
+    p.kind = kind;
+    p.nth = nth;
+    return p;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string Itt(uint32_t itt) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%08x", itt);
+    return text;
+}
+
+Pdu TaskManagementPdu(Initiator& in, uint8_t function, uint32_t referenced) {
+    Pdu tmf = Pdu::Make(Pdu::TaskManagement | 0x40, static_cast<uint8_t>(0x80 | function));
+    tmf.Put32(16, 0x900);
+    tmf.Put32(20, referenced);
+    tmf.Put32(24, in.cmdSn);
+    tmf.Put32(32, in.cmdSn - 1);
+    return tmf;
+}
+
+TEST_F(SessionTest, AHeldCommandIsNeverAnsweredWhileTheOnesAfterItAre) {
+    // function 0: the connection ends instead.
+    struct Case { const char* name; uint8_t function; const char* ended; };
+    const Case cases[] = {
+        {"abort task", 1, "ABORT TASK"},
+        {"abort task set", 2, "ABORT TASK SET"},
+        {"LUN reset", 5, "LUN RESET"},
+        {"warm reset", 6, "TARGET WARM RESET"},
+        {"connection ends", 0, "connection ended"},
+    };
+    const std::string logPath = ::testing::TempDir() + "held-command.log";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(targets.Log().Open(logPath));
+        targets.Targets()[0]->Hold = Pick(EmulatedDrive::Kind::Identity, 2);
+        emulator::EmulatedDriveFile& drive = DriveOf(0);
+        drive.Drive().ClearLog();
+        Initiator in(targets);
+        in.Login(Drive0);
+        ASSERT_EQ(in.Send(in.Command(0xC0, IdentityCdb, 16)).size(), 1u) << "the first is answered";
+        EXPECT_TRUE(in.Send(in.Command(0xC0, IdentityCdb, 16)).empty()) << "the second is held";
+        const uint32_t held = in.itt;
+
+        // The window moves on past it; the commands after it run, the same kind included.
+        const std::vector<Pdu> tur = in.Send(in.Command(0x80, TurCdb, 0));
+        ASSERT_EQ(tur.size(), 1u);
+        EXPECT_EQ(tur[0].Get32(32), tur[0].Get32(28) + 7) << "MaxCmdSN: the whole window open";
+        std::vector<Pdu> third = in.Send(in.Command(0xC0, IdentityCdb, 16));
+        ASSERT_EQ(third.size(), 1u);
+        EXPECT_EQ(third[0].header[3], 0x00);
+        EXPECT_EQ(drive.Drive().CommandCount(), 3u) << "the held one never reached the drive";
+        Pdu again = in.Command(0xC0, IdentityCdb, 16);
+        again.Put32(16, held);
+        const std::vector<Pdu> reused = in.Send(again);
+        ASSERT_EQ(reused.size(), 1u);
+        EXPECT_EQ(reused[0].Opcode(), Pdu::Reject) << "its task tag is still in use";
+
+        if (c.function == 0) {
+            in.connection.Dropped("test");
+        } else {
+            const std::vector<Pdu> r = in.Send(TaskManagementPdu(in, c.function, held));
+            ASSERT_EQ(r.size(), 1u) << "the task management answer and nothing for the held command";
+            EXPECT_EQ(r[0].Opcode(), Pdu::TaskManagementResponse);
+            EXPECT_EQ(r[0].header[2], 0) << "function complete";
+            EXPECT_EQ(in.Send(in.Command(0x80, TurCdb, 0)).size(), 1u);
+        }
+        EXPECT_EQ(drive.Drive().CommandCount(), c.function == 0 ? 3u : 4u);
+        targets.Log().Close();
+        const std::string log = ReadText(logPath);
+        EXPECT_NE(log.find("c1 hold itt=" + Itt(held) + " cdb=3c010000000000001000 kind=identity nth=2: no answer\n"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("c1 hold itt=" + Itt(held) + " ended: " + c.ended + "\n"), std::string::npos) << log;
+    }
+}
+
+TEST_F(SessionTest, ADropClosesAtOnceAndRefusesLoginsForItsSeconds) {
+    const std::string logPath = ::testing::TempDir() + "dropped-link.log";
+    ASSERT_TRUE(targets.Log().Open(logPath));
+    targets.SetNow(50000);
+    targets.Targets()[0]->Drop = Pick(EmulatedDrive::Kind::WriteChunk, 2);
+    targets.Targets()[0]->DropSeconds = 5;
+    emulator::EmulatedDrive& drive = DriveOf(0).Drive();
+    const Bytes first(16, 0x11), second(16, 0x22), third(16, 0x33);
+    {
+        Initiator in(targets);
+        in.Login(Drive0);
+        const std::vector<Pdu> r = in.Send(in.Command(0xA0, Write16AtZeroCdb, 16, first));
+        ASSERT_EQ(r.size(), 1u);
+        EXPECT_EQ(r[0].header[3], 0x00);
+        // A command answered just before the drop loses its answer with the link.
+        Bytes wire;
+        in.Command(0x80, TurCdb, 0).Encode(false, false, wire);
+        in.Command(0xA0, Write16AtZeroCdb, 16, second).Encode(false, false, wire);
+        EXPECT_TRUE(in.SendBytes(wire).empty());
+        EXPECT_TRUE(in.connection.Severed());
+        EXPECT_TRUE(in.connection.Closing());
+        const uint32_t dropped = in.itt;
+        targets.Log().Close();
+        EXPECT_NE(ReadText(logPath).find("c1 drop itt=" + Itt(dropped) +
+                                         " cdb=3b070000000000001000 kind=write nth=2: connection closed, logins "
+                                         "refused for 5 s\n"),
+                  std::string::npos)
+            << ReadText(logPath);
+    }
+    ASSERT_EQ(drive.CommandCount(), 2u) << "the write and the TEST UNIT READY, not the dropped write";
+    EXPECT_EQ(drive.LogAt(1)->opcode, 0x00);
+    EXPECT_EQ(Bytes(drive.Staging(), drive.Staging() + 16), first);
+
+    struct Attempt { uint64_t now; const char* target; bool accepted; };
+    const Attempt attempts[] = {
+        {50000, Drive0, false}, {54999, Drive0, false}, {54999, Drive1, true}, {55000, Drive0, true},
+    };
+    uint32_t number = 2;
+    for (const Attempt& a : attempts) {
+        SCOPED_TRACE(a.now);
+        targets.SetNow(a.now);
+        Initiator in(targets, number, static_cast<uint8_t>(number));
+        ++number;
+        const Pdu r = in.Login(a.target);
+        EXPECT_EQ(r.header[36], a.accepted ? 0x00 : 0x03) << "target error";
+        EXPECT_EQ(r.header[37], a.accepted ? 0x00 : 0x01) << "service unavailable";
+        EXPECT_EQ(in.connection.InFullFeature(), a.accepted);
+        EXPECT_EQ(in.connection.Closing(), !a.accepted);
+    }
+
+    // Served again as it was; the drop does not come back.
+    Initiator in(targets, number, static_cast<uint8_t>(number));
+    in.Login(Drive0);
+    const std::vector<Pdu> back = in.Send(in.Command(0xC0, {0x3C, 0x02, 0, 0, 0, 0, 0, 0, 0x10, 0}, 16));
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].data, first);
+    const std::vector<Pdu> w = in.Send(in.Command(0xA0, Write16AtZeroCdb, 16, third));
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(w[0].header[3], 0x00);
+    EXPECT_FALSE(in.connection.Closing());
+}
+
+TEST_F(SessionTest, TheConfigurationsMisbehaviourReachesTheDriveAndTheLink) {
+    TargetConfig config;
+    ASSERT_TRUE(config.Parse("drive iqn=iqn.2025-01.test:c attention=aftercommit notready=1 hold=dump:2 "
+                             "drop=identity:1:9\n"))
+        << config.Error();
+    IscsiTargetSet set;
+    std::string problem;
+    ASSERT_TRUE(set.Add(config.Drives[0], problem)) << problem;
+    const IscsiTargetSet::Target& target = *set.Targets()[0];
+    EXPECT_EQ(target.Hold.kind, EmulatedDrive::Kind::Dump);
+    EXPECT_EQ(target.Hold.nth, 2u);
+    EXPECT_EQ(target.DropSeconds, 9u);
+
+    Initiator in(set);
+    in.Login("iqn.2025-01.test:c");
+    ASSERT_EQ(in.Send(in.Command(0xA0, Write16AtZeroCdb, 16, Bytes(16, 0x44))).size(), 1u);
+    const std::vector<Pdu> commit = in.Send(in.Command(0x80, CommitCdb, 0));
+    ASSERT_EQ(commit.size(), 1u);
+    EXPECT_EQ(commit[0].header[3], 0x00);
+    // The sense as it travels in a SCSI Response: its length, then the fixed format.
+    const Bytes expected[] = {{0x00, 0x12, 0x70, 0x00, 0x06, 0x3F, 0x01}, {0x00, 0x12, 0x70, 0x00, 0x02, 0x04, 0x01}};
+    for (const Bytes& sense : expected) {
+        const std::vector<Pdu> r = in.Send(in.Command(0x80, TurCdb, 0));
+        ASSERT_EQ(r.size(), 1u);
+        EXPECT_EQ(r[0].header[3], 0x02);
+        ASSERT_EQ(r[0].data.size(), 20u);
+        EXPECT_EQ((Bytes{r[0].data[0], r[0].data[1], r[0].data[2], r[0].data[3], r[0].data[4], r[0].data[14],
+                         r[0].data[15]}),
+                  sense);
+    }
+    EXPECT_EQ(in.Send(in.Command(0x80, TurCdb, 0))[0].header[3], 0x00);
+    EXPECT_TRUE(in.Send(in.Command(0xC0, IdentityCdb, 16)).empty());
+    EXPECT_TRUE(in.connection.Severed());
 }
 
 }  // namespace

@@ -49,6 +49,8 @@ TEST(TargetConfigTest, RefusesWithTheLineAndTheReason) {
         {"drive iqn=iqn.2025-01.test:a serial=12345678901234567\n", "line 1: bad value for serial: '12345678901234567'"},
         {"drive iqn=iqn.2025-01.test:a vendor=\"open\n", "line 1: unclosed quote"},
         {"disk iqn=iqn.2025-01.test:a\n", "line 1: unknown statement disk"},
+        {"drive iqn=iqn.2025-01.test:a\ndrive iqn=iqn.2025-01.test:b drop=write:1:x\n",
+         "line 2: bad value for drop: 'write:1:x' (SECONDS is at most 86400)"},
     };
     for (const auto& c : cases) {
         TargetConfig config;

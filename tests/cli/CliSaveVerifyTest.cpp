@@ -10,6 +10,10 @@
 
 namespace {
 
+const char HardwareError[] =
+    "flashupgrade: /dev/sg0: the drive answered CHECK CONDITION, sense 04/44/00 HARDWARE ERROR, INTERNAL TARGET FAILURE";
+
+
 using emulator::EmulatedDrive;
 using Lines = std::vector<std::string>;
 using Codes = std::vector<unsigned>;
@@ -126,7 +130,7 @@ TEST(CliSave, FailuresKeepTheirTextsAndExitStatus) {
          {"Save Firmware...", "Cant open the file out.bin"}, {}},
         {"chunk fails five times",
          [](CliBench&, EmulatedDrive& d) { d.FailCommand(EmulatedDrive::Kind::Dump, 0x8000, 5); }, 1,
-         {"Save Firmware...", "Error Happen in ID 0 OFFSET 0x8000"}, {}},
+         {"Save Firmware...", "Error Happen in ID 0 OFFSET 0x8000"}, {HardwareError}},
         {"drive busy", [](CliBench& b, EmulatedDrive&) { b.Machine.Machine.Mount("/dev/sr0"); }, 2,
          {"Save Firmware..."}, {"flashupgrade: /dev/sr0: busy: mounted, or held open by another program"}},
         {"i/o error on every dump",
@@ -209,9 +213,11 @@ TEST(CliBackup, KeepsTheOldFlashBeforeTheFirstWrite) {
               "Write image version 1.51 to (0, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.5, keeping a back-up of "
               "its flash in old.bin? [y/N] ");
     EXPECT_EQ(bench.OutLines(), (Lines{"Save Firmware...", "Back-up of the flash kept in old.bin", "Upgrade Firmware...",
+                                       "Committed: reading the whole flash back to compare it with the image",
                                        "Upgrade Firmware Successful!!",
                                        "The new firmware takes effect when the drive restarts: power-cycle it or "
-                                       "restart the computer."}));
+                                       "restart the computer.",
+                                       "flash equals image version 1.51"}));
     EXPECT_EQ(bench.Files.Files["old.bin"], old);
     EXPECT_EQ(bench.Files.Files.size(), 1u);   // no temporary file beside it
     EXPECT_EQ(bench.FileSystem.Syncs, 1);
@@ -222,6 +228,8 @@ TEST(CliBackup, KeepsTheOldFlashBeforeTheFirstWrite) {
         expected.push_back(0x3C02);
     }
     expected.push_back(0x3B04);
+    expected.push_back(0x0000);
+    expected.insert(expected.end(), 8, 0x3C11);
     EXPECT_EQ(CliBench::CommandsAfterScan(drive), expected);
     EXPECT_EQ(std::memcmp(drive.Flash(), bench.Image().data(), CliBench::ImageSize), 0);
 }
@@ -240,7 +248,7 @@ TEST(CliBackup, EveryFailureStopsBeforeTheFirstWriteAndLeavesNoTemporaryFile) {
          {"Save Firmware...", "Cant open the file old.bin", notKept}, {"flashupgrade: old.bin: Permission denied"}},
         {"chunk fails five times",
          [](CliBench&, EmulatedDrive& d) { d.FailCommand(EmulatedDrive::Kind::Dump, 0x1C000, 5); }, 1,
-         {"Save Firmware...", "Error Happen in ID 1 OFFSET 0xC000", notKept}, {}},
+         {"Save Firmware...", "Error Happen in ID 1 OFFSET 0xC000", notKept}, {HardwareError}},
         {"disk full", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailWrite = ENOSPC; }, 1,
          {"Save Firmware...", "Write File old.bin Failed!!", notKept}, {"flashupgrade: old.bin: No space left on device"}},
         {"flush fails", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailSync = EIO; }, 1,

@@ -19,6 +19,10 @@ using Codes = std::vector<unsigned>;
 
 const char RestartLine[] =
     "The new firmware takes effect when the drive restarts: power-cycle it or restart the computer.";
+const char ReadingBack[] = "Committed: reading the whole flash back to compare it with the image";
+const char FlashEqualsImage[] = "flash equals image version 1.51";
+const Lines UpgradeDone = {"Upgrade Firmware...", ReadingBack, "Upgrade Firmware Successful!!", RestartLine,
+                           FlashEqualsImage};
 
 Codes EightChunksAndCommit() {
     Codes codes;
@@ -27,6 +31,14 @@ Codes EightChunksAndCommit() {
         codes.push_back(0x3C02);
     }
     codes.push_back(0x3B04);
+    return codes;
+}
+
+// The commit, then the check that follows it: TEST UNIT READY and the eight dump reads.
+Codes EightChunksCommitAndCheck() {
+    Codes codes = EightChunksAndCommit();
+    codes.push_back(0x0000);
+    codes.insert(codes.end(), 8, 0x3C11);
     return codes;
 }
 
@@ -43,10 +55,10 @@ TEST(CliUpgrade, WritesVerifiesAndCommitsTheImageAndSaysWhenItTakesEffect) {
     CliBench bench;
     EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
     EXPECT_EQ(bench.Run("upgrade --yes"), 0);
-    EXPECT_EQ(bench.OutLines(), (Lines{"Upgrade Firmware...", "Upgrade Firmware Successful!!", RestartLine}));
+    EXPECT_EQ(bench.OutLines(), UpgradeDone);
     EXPECT_EQ(bench.Terminal.Err, "");
     EXPECT_EQ(std::memcmp(drive.Flash(), bench.Image().data(), CliBench::ImageSize), 0);
-    EXPECT_EQ(CliBench::CommandsAfterScan(drive), EightChunksAndCommit());
+    EXPECT_EQ(CliBench::CommandsAfterScan(drive), EightChunksCommitAndCheck());
     // In ascending order.
     for (uint32_t i = 0; i < 16; ++i) {
         const EmulatedDrive::LogEntry* entry = drive.LogAt(2 + i);
@@ -184,10 +196,14 @@ TEST(CliUpgrade, AChunkFailingFiveTimesEndsWithItsTextAndNoCommit) {
     CliBench bench;
     EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
     drive.FailCommand(EmulatedDrive::Kind::WriteChunk, 0x14000, 5);
-    EXPECT_EQ(bench.Run("upgrade --yes"), 1);
-    EXPECT_EQ(bench.OutLines(), (Lines{"Upgrade Firmware...", "Error Happen in ID 1 OFFSET 0x4000"}));
+    // Five chunks were written before it: status 3, and what to do.
+    EXPECT_EQ(bench.Run("upgrade --yes"), 3);
+    EXPECT_EQ(bench.OutLines(), (Lines{"Upgrade Firmware...", "Error Happen in ID 1 OFFSET 0x4000",
+                                       "Do not power off or restart the computer or the drive: its firmware may be "
+                                       "incomplete. Run the same upgrade again: flashupgrade upgrade --device /dev/sr0"}));
     EXPECT_EQ(drive.CommitCount(), 0u);
-    EXPECT_EQ(bench.Terminal.Err, "");
+    EXPECT_EQ(bench.ErrLines(), (Lines{"flashupgrade: /dev/sg0: the drive answered CHECK CONDITION, sense 04/44/00 "
+                                       "HARDWARE ERROR, INTERNAL TARGET FAILURE"}));
 }
 
 TEST(CliUpgrade, TheEnvironmentsRefusalIsOneLineWithExit2) {
@@ -315,9 +331,10 @@ TEST(CliUpgrade, TheBarMovesPerVerifiedChunkOnATerminalOnly) {
             expected += "\r[" + std::string(done * 4, '#') + std::string(32 - done * 4, '.') + "] " +
                         std::to_string(done) + "/8 chunks";
         }
-        EXPECT_EQ(bench.Terminal.Err, expected + "\n");
+        // The write's bar, then the read-back's after the commit.
+        EXPECT_EQ(bench.Terminal.Err, expected + "\n" + expected + "\n");
         // The texts stay on lines of their own.
-        EXPECT_EQ(bench.OutLines(), (Lines{"Upgrade Firmware...", "Upgrade Firmware Successful!!", RestartLine}));
+        EXPECT_EQ(bench.OutLines(), UpgradeDone);
     }
 }
 
@@ -330,7 +347,8 @@ TEST(CliUpgrade, ARetriedChunkDoesNotMoveTheBar) {
     const std::string& err = bench.Terminal.Err;
     size_t shown = 0;
     for (size_t at = err.find("/8 chunks"); at != std::string::npos; at = err.find("/8 chunks", at + 1)) ++shown;
-    EXPECT_EQ(shown, 9u);
+    // Nine for the write (0 to 8), nine for the read-back after the commit.
+    EXPECT_EQ(shown, 18u);
 }
 
 }  // namespace

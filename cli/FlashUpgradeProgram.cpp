@@ -46,11 +46,15 @@ std::string Refusal(const TransportFailure& reason) {
 }
 
 // Whether an upgrade's writes may have reached the flash: a write the drive accepted, or one that
-// failed in a way that does not prove it never arrived (no answer, a drive gone meanwhile).
+// failed in a way that does not prove it never arrived (no answer, a link lost meanwhile). A
+// call the kernel refused (any errno but an interrupted wait, which leaves the command running)
+// never reached the drive, and a drive that answered CHECK CONDITION took nothing.
 bool MayHaveWritten(const OperationOutcome& outcome) {
     if (outcome.Written == OperationOutcome::Writes::Nothing) return false;
     if (outcome.Written == OperationOutcome::Writes::Committed || outcome.ChunksAccepted != 0) return true;
-    return outcome.Reason.Why != Cause::Refused && outcome.Reason.Why != Cause::Answered;
+    const TransportFailure& reason = outcome.Reason;
+    if (reason.Error != 0 && reason.Error != EINTR) return false;
+    return reason.Why != Cause::Refused && reason.Why != Cause::Answered;
 }
 
 // One drive of the list as a JSON object: its number, address, texts (trimmed and as sent),

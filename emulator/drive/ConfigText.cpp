@@ -322,7 +322,8 @@ void ConfigText::DriveReader::AddKeys(Keys& keys) {
                         drive_.AttentionAfterCommit = true;
                         return true;
                     }});
-    keys.push_back(NumberKey("notready", 0, MaxNotReadyCommands, [this](uint32_t v) { drive_.NotReadyAfterCommit = v; }));
+    keys.push_back(
+        NumberKey("notready", 0, MaxNotReadyCommands, [this](uint32_t v) { drive_.NotReadyAfterCommit = v; }));
     keys.push_back({"hold", pick("hold", &DriveSettings::Hold, nullptr)});
     keys.push_back({"drop", pick("drop", &DriveSettings::Drop, &drive_.DropSeconds)});
 }

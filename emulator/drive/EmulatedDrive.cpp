@@ -447,14 +447,9 @@ bool EmulatedDrive::ValidateWriteBuffer(const Request& request, const Cdb& cdb, 
 }
 
 EmulatedDrive::FaultRule* EmulatedDrive::MatchFault(Kind kind, const Cdb& cdb) {
-    // Faults are about the family's commands; the operating system's own questions would
-    // otherwise use up a rule meant for the program under test.
-    if (kind == Kind::Standard) {
-        return nullptr;
-    }
     FaultRule* corrupt = nullptr;
     for (FaultRule& rule : faults_) {
-        if (rule.times == 0 || (rule.kind != Kind::Any && rule.kind != kind)) {
+        if (rule.times == 0 || !KindMatches(rule.kind, kind)) {
             continue;
         }
         if (rule.action == FaultAction::Corrupt && (kind == Kind::WriteChunk || kind == Kind::Commit)) {

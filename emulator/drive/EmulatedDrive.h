@@ -109,6 +109,8 @@ public:
     enum class Kind : uint8_t { Any, Inquiry, Identity, Dump, ReadBack, WriteChunk, Commit, Other, Standard };
 
     // Whether a rule for RULE meets a command of kind KIND: Any meets every family command.
+    // Rules are about the family's commands; the operating system's own questions would
+    // otherwise use up a rule meant for the program under test.
     static constexpr bool KindMatches(Kind rule, Kind kind) {
         return kind != Kind::Other && kind != Kind::Standard && (rule == Kind::Any || rule == kind);
     }
@@ -272,8 +274,7 @@ private:
     // The unit attention or the becoming ready due after a commit; false when none is.
     bool AfterCommitCondition(const Request& request, const Cdb& cdb, Kind kind, Outcome& answer);
     // A condition reported: CHECK CONDITION, or for REQUEST SENSE its data.
-    static Outcome Condition(const Request& request, const Cdb& cdb, Kind kind, uint8_t key, uint8_t asc,
-                             uint8_t ascq);
+    static Outcome Condition(const Request& request, const Cdb& cdb, Kind kind, uint8_t key, uint8_t asc, uint8_t ascq);
     // Fills kind on success; otherwise the outcome carries the rejection.
     bool Validate(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const;
     bool ValidateInquiry(const Request& request, bool dataOk, Kind& kind, Outcome& rejection) const;

@@ -28,7 +28,7 @@ namespace emulator {
 // The link's own faults of a drive (hold=, drop=) happen here, before the drive sees the
 // command: a held command gets no answer until task management aborts it or the connection
 // ends, and holds no place in the command window; a dropped one ends the connection at once,
-// with whatever output was still queued, and logins to the drive are refused for a while.
+// losing whatever output was still queued, and logins to the drive are refused for a while.
 class IscsiConnection {
 public:
     static constexpr uint32_t CommandWindow = 8;

@@ -48,8 +48,7 @@ void IscsiConnection::Command(const Pdu& pdu) {
         Reject(pdu, RejectInvalidField, "SCSI Command without a task tag");
         return;
     }
-    const bool heldTag =
-        std::any_of(held_.begin(), held_.end(), [&t](const Task& held) { return held.itt == t.itt; });
+    const bool heldTag = std::any_of(held_.begin(), held_.end(), [&t](const Task& held) { return held.itt == t.itt; });
     if (FindTask(t.itt) != nullptr || heldTag) {
         Reject(pdu, RejectTaskInProgress, "task tag already in use");
         return;

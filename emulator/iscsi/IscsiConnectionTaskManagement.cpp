@@ -62,7 +62,7 @@ uint8_t IscsiConnection::ManageTasks(const Pdu& pdu, uint8_t function) {
     case 1: return AbortTask(pdu);
     case 2:
     case 4: AbortTasks(FunctionName(function)); return 0;  // function complete
-    case 3: return 5;                // no ACA here
+    case 3: return 5;                                      // no ACA here
     case 5:
     case 6:
     case 7:

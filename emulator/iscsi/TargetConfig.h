@@ -14,7 +14,11 @@ namespace emulator {
 //   target listen=HOST:PORT log=PATH   the address to listen on (default 127.0.0.1:3260; port 0
 //                                      takes a free one) and the event log; at most once
 //   drive iqn=NAME KEY=VALUE...        one emulated drive, LUN 0 of the target NAME, with the
-//                                      drive keys of ConfigText; served in file order
+//                                      drive keys of ConfigText; served in file order. The
+//                                      link's keys act here: hold= keeps the command from the
+//                                      drive and from an answer, drop= closes the connection and
+//                                      answers logins to NAME with target error, service
+//                                      unavailable (03h/01h) for its seconds
 //
 // NAME is an iSCSI name (iqn., eui. or naa.; lower case, at most 223 characters). Relative
 // paths are relative to the working directory, so that a run's files land where it is started.

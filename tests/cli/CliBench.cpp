@@ -13,6 +13,7 @@ using upgrade::FirmwareSlot;
 
 bool ScriptedTerminal::ReadLine(std::string& line) {
     Questions.push_back(Err);
+    if (WhileReading && WhileReading()) return false;
     if (Answers.empty()) return false;
     line = Answers.front();
     Answers.pop_front();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -20,6 +21,8 @@ public:
     bool Error = false;   // the standard error is a terminal
     std::deque<std::string> Answers;
     std::vector<std::string> Questions;   // what stood on the standard error when an answer was read
+    // Runs while an answer is awaited; true when it interrupted the read (a signal caught).
+    std::function<bool()> WhileReading;
     std::string Out;
     std::string Err;
 

@@ -91,15 +91,16 @@ TEST(ConfigText, TheMisbehaviourKeysTakeAKindAndAPlaceAndRefuseTheRest) {
          [](const DriveSettings& d) { return Picks(d.Drop, Kind::Identity, 1) && d.DropSeconds == 0; }},
         {"drop=dump:2:86400", nullptr,
          [](const DriveSettings& d) { return Picks(d.Drop, Kind::Dump, 2) && d.DropSeconds == 86400u; }},
-        {"attention=disk", "bad value for attention: 'disk' (KIND is one of any, inquiry, identity, dump, readback, "
-                           "write, commit)", any},
-        {"attention=afterCommit", "bad value for attention: 'afterCommit' (KIND is one of any, inquiry, identity, "
-                                  "dump, readback, write, commit)", any},
+        {"attention=disk",
+         "bad value for attention: 'disk' (KIND is one of any, inquiry, identity, dump, readback, write, commit)", any},
+        {"attention=afterCommit",
+         "bad value for attention: 'afterCommit' (KIND is one of any, inquiry, identity, dump, readback, write, commit)",
+         any},
         {"attention=write:0", "bad value for attention: 'write:0' (NTH counts from 1)", any},
         {"attention=write:1:5", "bad value for attention: 'write:1:5' (expected KIND[:NTH])", any},
         {"notready=100001", "bad value for notready: '100001'", any},
-        {"hold=standard", "bad value for hold: 'standard' (KIND is one of any, inquiry, identity, dump, readback, "
-                          "write, commit)", any},
+        {"hold=standard",
+         "bad value for hold: 'standard' (KIND is one of any, inquiry, identity, dump, readback, write, commit)", any},
         {"hold=write:", "bad value for hold: 'write:' (NTH counts from 1)", any},
         {"drop=write:0:5", "bad value for drop: 'write:0:5' (NTH counts from 1)", any},
         {"drop=write:1:86401", "bad value for drop: 'write:1:86401' (SECONDS is at most 86400)", any},

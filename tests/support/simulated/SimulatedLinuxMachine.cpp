@@ -207,6 +207,11 @@ int SimulatedLinuxMachine::SendScsi(int fd, sg_io_hdr_t* header) {
         call.Header = *header;
         return call.Error = ENODEV;
     }
+    const int refused = BeforeCommand ? BeforeCommand(call.Cdb) : 0;
+    if (refused != 0) {
+        call.Header = *header;
+        return call.Error = refused;
+    }
     call.Error = Execute(node->second, descriptor->second, *header);
     call.Header = *header;
     return call.Error;
@@ -240,6 +245,10 @@ int SimulatedLinuxMachine::Execute(const Node& node, const Descriptor& descripto
     request.senseLength = header.sbp != nullptr ? header.mx_sb_len : 0;
 
     EmulatedDrive::Result result;
+    if (forced_.Active && forced_.Unanswered) {
+        ApplyForced(header);
+        return 0;
+    }
     if (device->second.Drive != nullptr) {
         result = device->second.Drive->Execute(request);
     } else {
@@ -253,14 +262,30 @@ int SimulatedLinuxMachine::Execute(const Node& node, const Descriptor& descripto
     header.driver_status = result.status == EmulatedDrive::StatusCheckCondition ? DriverSense : 0;
     header.resid = static_cast<int>(request.dataLength - result.transferred);
     header.duration = 0;
-    if (forced_.Active) {
-        header.status = forced_.Status;
-        header.masked_status = static_cast<unsigned char>(forced_.Status >> 1);
-        header.host_status = forced_.HostStatus;
-        header.driver_status = forced_.DriverStatus;
-        if (forced_.ResidGiven) header.resid = forced_.Resid;
-    }
+    if (forced_.Active) ApplyForced(header);
     const bool noisy = header.status != 0 || header.host_status != 0 || header.driver_status != 0;
     header.info = noisy ? SG_INFO_CHECK : SG_INFO_OK;
     return 0;
+}
+
+void SimulatedLinuxMachine::ApplyForced(sg_io_hdr_t& header) const {
+    header.status = forced_.Status;
+    header.masked_status = static_cast<unsigned char>(forced_.Status >> 1);
+    header.host_status = forced_.HostStatus;
+    header.driver_status = forced_.DriverStatus;
+    if (forced_.ResidGiven) header.resid = forced_.Resid;
+    if (forced_.Unanswered) header.resid = static_cast<int>(header.dxfer_len);
+    if (forced_.SenseKey != 0 && header.sbp != nullptr && header.mx_sb_len >= 18) {
+        uint8_t* sense = header.sbp;
+        std::memset(sense, 0, 18);
+        sense[0] = 0x70;
+        sense[2] = forced_.SenseKey;
+        sense[7] = 10;
+        sense[12] = forced_.Asc;
+        sense[13] = forced_.Ascq;
+        header.sb_len_wr = 18;
+        header.driver_status = static_cast<unsigned short>(header.driver_status | DriverSense);
+    }
+    const bool noisy = header.status != 0 || header.host_status != 0 || header.driver_status != 0;
+    header.info = noisy ? SG_INFO_CHECK : SG_INFO_OK;
 }

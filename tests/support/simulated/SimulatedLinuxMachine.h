@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -50,7 +51,18 @@ public:
         uint16_t DriverStatus = 0;
         bool ResidGiven = false;
         int Resid = 0;
+        // The command never reaches the drive (one the kernel gave up waiting for, a link lost).
+        bool Unanswered = false;
+        // With Status 02h: the fixed-format sense that comes with it.
+        uint8_t SenseKey = 0;
+        uint8_t Asc = 0;
+        uint8_t Ascq = 0;
     };
+
+    // Asked before each SG_IO that reaches a node, with its CDB: 0 lets it through, an errno
+    // fails the call with it (a signal's EINTR, a node gone with ENODEV). It may change the
+    // machine (Force, DetachDevice) for this very command.
+    std::function<int(const std::vector<uint8_t>& cdb)> BeforeCommand;
 
     // sysfs. A device gets "/sys/bus/scsi/devices/H:C:T:L" with "type" and, for each node name
     // given ("sr0", "sg0"), its "block" or "scsi_generic" entry and the node /dev/NAME.
@@ -122,6 +134,7 @@ private:
     static bool HarmlessCommand(uint8_t opcode);
     bool ClaimedByUs(const std::string& path) const;
     int Execute(const Node& node, const Descriptor& descriptor, sg_io_hdr_t& header);
+    void ApplyForced(sg_io_hdr_t& header) const;
 
     std::map<std::string, Device> devices_;   // "H:C:T:L"
     std::vector<std::string> otherEntries_;

@@ -1,0 +1,460 @@
+// flashupgrade when things go wrong: stop signals before and during the write, the exit status
+// and last line of an upgrade that wrote something and did not complete, the drive's sense, the
+// retry rules, the time-out, the check after the commit and the command trace.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/FailureTexts.h"
+#include "tests/cli/CliBench.h"
+
+namespace {
+
+using emulator::EmulatedDrive;
+using Forced = SimulatedLinuxMachine::ForcedOutcome;
+using Lines = std::vector<std::string>;
+
+const char IncompleteLine[] =
+    "Do not power off or restart the computer or the drive: its firmware may be incomplete. Run the same upgrade "
+    "again: flashupgrade upgrade --device /dev/sr0";
+
+// Commands as "3B07" (opcode and mode), for matching a bench's hook against the N-th of a kind.
+std::string Code(const std::vector<uint8_t>& cdb) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X%02X", unsigned{cdb[0]}, cdb.size() > 1 ? unsigned{cdb[1]} : 0u);
+    return text;
+}
+
+// Runs ACTION once, on the N-th command CODE that reaches the machine; its errno fails that call.
+void OnCommand(CliBench& bench, const std::string& code, int n, std::function<int()> action) {
+    auto seen = std::make_shared<int>(0);
+    bench.Machine.Machine.BeforeCommand = [code, n, action, seen](const std::vector<uint8_t>& cdb) {
+        if (Code(cdb) != code || ++*seen != n) return 0;
+        return action();
+    };
+}
+
+// Delivers SIGNAL on the N-th command CODE; a caught signal interrupts that SG_IO with EINTR.
+void SignalOn(CliBench& bench, const std::string& code, int n, int signal) {
+    OnCommand(bench, code, n, [&bench, signal] { return bench.Signals.Deliver(signal) ? EINTR : 0; });
+}
+
+size_t Count(const EmulatedDrive& drive, unsigned code) {
+    size_t n = 0;
+    for (unsigned c : CliBench::CommandsAfterScan(drive)) n += c == code ? 1 : 0;
+    return n;
+}
+
+bool FlashIsImage(const CliBench& bench, const EmulatedDrive& drive) {
+    return std::memcmp(drive.Flash(), bench.Image().data(), CliBench::ImageSize) == 0;
+}
+
+TEST(CliSignals, BeforeTheFirstWriteASignalEndsTheRunWithNothingWritten) {
+    struct Case {
+        const char* Name;
+        const char* Arguments;
+        void (*Arrange)(CliBench&);
+        int Exit;
+        const char* Line;
+    };
+    const Case cases[] = {
+        {"during the scan", "upgrade --yes", [](CliBench& b) { SignalOn(b, "1200", 1, SIGINT); }, 130,
+         "flashupgrade: stopped by SIGINT: nothing was written to the drive"},
+        {"during the question", "upgrade",
+         [](CliBench& b) {
+             b.Terminal.Input = true;
+             b.Terminal.WhileReading = [&b] { return b.Signals.Deliver(SIGINT); };
+         },
+         130, "flashupgrade: stopped by SIGINT: nothing was written to the drive"},
+        {"during the back-up", "upgrade --yes --backup old.bin", [](CliBench& b) { SignalOn(b, "3C01", 4, SIGTERM); },
+         143, "flashupgrade: stopped by SIGTERM: nothing was written to the drive; old.bin left as it was"},
+        {"after the back-up, before the first write", "upgrade --yes --backup old.bin",
+         [](CliBench& b) {
+             // The last dump read (the scan's identity query is the first): the back-up completes, the
+             // upgrade does not start.
+             OnCommand(b, "3C01", 9, [&b] { return b.Signals.Deliver(SIGHUP), 0; });
+         },
+         129, "flashupgrade: stopped by SIGHUP: nothing was written to the drive"},
+        {"during a dry run", "upgrade --yes --dry-run", [](CliBench& b) { SignalOn(b, "3C01", 1, SIGTERM); }, 143,
+         "flashupgrade: stopped by SIGTERM: nothing was written to the drive"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CliBench bench;
+        EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+        c.Arrange(bench);
+        EXPECT_EQ(bench.Run(c.Arguments), c.Exit);
+        EXPECT_EQ(bench.ErrLines().back(), c.Line);
+        EXPECT_EQ(Count(drive, 0x3B07) + Count(drive, 0x3B04), 0u);
+        // The back-up is whole or not there, and no temporary file is left.
+        for (const auto& file : bench.Files.Files) EXPECT_EQ(file.first, "old.bin");
+        EXPECT_EQ(bench.Machine.Machine.OpenDescriptors(), 0);
+        EXPECT_EQ(bench.Buffers.Held(), 0u);
+    }
+}
+
+TEST(CliSignals, FromTheFirstWriteTheyAreHeldUntilTheUpgradeIsDoneAndSaidOnce) {
+    struct Case {
+        const char* Name;
+        const char* Code;
+        int N;
+        int Signal;
+    };
+    const Case cases[] = {
+        {"SIGTERM at the third write", "3B07", 3, SIGTERM},
+        {"SIGINT at a read-back", "3C02", 6, SIGINT},
+        {"SIGHUP at the commit", "3B04", 1, SIGHUP},
+        {"SIGINT during the read-back after the commit", "3C01", 2, SIGINT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CliBench bench;
+        EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+        bench.Terminal.Error = true;
+        int seen = 0, writes = 0;
+        bench.Machine.Machine.BeforeCommand = [&](const std::vector<uint8_t>& cdb) {
+            if (Code(cdb) == c.Code && ++seen == c.N && bench.Signals.Deliver(c.Signal)) return EINTR;
+            // A second signal changes nothing and is not said again.
+            if (Code(cdb) == "3B07" && ++writes == 7 && bench.Signals.Deliver(SIGTERM)) return EINTR;
+            return 0;
+        };
+        EXPECT_EQ(bench.Run("upgrade --yes"), 0);
+        EXPECT_TRUE(FlashIsImage(bench, drive));
+        EXPECT_EQ(drive.CommitCount(), 1u);
+        EXPECT_TRUE(bench.Signals.Holding);
+        EXPECT_EQ(bench.OutLines().back(), "flash equals image version 1.51");
+        size_t said = 0;
+        for (const std::string& line : bench.ErrLines()) {
+            if (line.find("received while image version 1.51 is written to (0, 0, 0, 0) EMULATED") == std::string::npos)
+                continue;
+            ++said;
+            EXPECT_NE(line.find("stopping now could leave the drive without working firmware; the program stops as "
+                                "soon as the write is done"),
+                      std::string::npos);
+            EXPECT_EQ(line.compare(0, 14, "flashupgrade: "), 0);
+        }
+        EXPECT_EQ(said, 1u);
+    }
+}
+
+TEST(CliSignals, SaveAndVerifyStopBetweenChunksAndLeaveNoFile) {
+    for (const char* arguments : {"save out.bin", "verify"}) {
+        SCOPED_TRACE(arguments);
+        CliBench bench;
+        EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+        // The third dump read (after the scan's identity query) is interrupted and not tried again.
+        SignalOn(bench, "3C01", 4, SIGINT);
+        EXPECT_EQ(bench.Run(arguments), 130);
+        EXPECT_TRUE(bench.Files.Files.empty());
+        EXPECT_EQ(Count(drive, 0x3C11), 2u);
+        EXPECT_EQ(bench.Machine.Machine.OpenDescriptors(), 0);
+    }
+    // A file that was there before stays as it was.
+    CliBench bench;
+    bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    bench.Files.Files["out.bin"] = {1, 2, 3};
+    SignalOn(bench, "3C01", 5, SIGTERM);
+    EXPECT_EQ(bench.Run("save out.bin --yes"), 143);
+    EXPECT_EQ(bench.Files.Files["out.bin"], (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(bench.ErrLines().back(), "flashupgrade: stopped by SIGTERM: nothing was written to the drive; out.bin "
+                                       "left as it was");
+}
+
+TEST(CliSignals, OnlyTheCommandsThatSpeakToADriveCatchThem) {
+    for (const char* arguments : {"list", "image", "--help"}) {
+        CliBench bench;
+        bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+        bench.Run(arguments);
+        EXPECT_FALSE(bench.Signals.Catching) << arguments;
+    }
+}
+
+// What an upgrade that wrote something and did not complete says, and its status 3; and the
+// failures before any write that stay 1 or 2.
+TEST(CliStatus, SomethingWrittenAndNotCompleteIsThreeWithWhatToDo) {
+    struct Case {
+        const char* Name;
+        const char* Arguments;
+        void (*Arrange)(CliBench&, EmulatedDrive&);
+        int Exit;
+        size_t Writes;   // chunk writes sent
+        Lines Err;
+    };
+    const Case cases[] = {
+        {"a refused commit", "upgrade --yes",
+         [](CliBench&, EmulatedDrive& d) { d.FailCommand(EmulatedDrive::Kind::Commit, EmulatedDrive::AnyOffset, 1); },
+         3, 8,
+         {"flashupgrade: /dev/sg0: the drive answered CHECK CONDITION, sense 04/44/00 HARDWARE ERROR, INTERNAL TARGET "
+          "FAILURE"}},
+        {"the drive gone at the fifth write", "upgrade --yes",
+         [](CliBench& b, EmulatedDrive&) {
+             OnCommand(b, "3B07", 5, [&b] {
+                 b.Machine.Machine.DetachDevice({0, 0, 0, 0});
+                 return ENODEV;
+             });
+         },
+         3, 5, {"flashupgrade: /dev/sg0: gone: the drive is no longer there"}},
+        {"the link lost at the third read-back", "upgrade --yes",
+         [](CliBench& b, EmulatedDrive&) {
+             OnCommand(b, "3C02", 3, [&b] {
+                 Forced lost;
+                 lost.Active = lost.Unanswered = true;
+                 lost.HostStatus = 0x01;
+                 b.Machine.Machine.Force(lost);
+                 return 0;
+             });
+         },
+         3, 3, {"flashupgrade: /dev/sg0: gone: the drive's link was lost (host status 0x01)"}},
+        {"no answer to the fourth write", "upgrade --yes --timeout 5",
+         [](CliBench& b, EmulatedDrive&) {
+             OnCommand(b, "3B07", 4, [&b] {
+                 Forced held;
+                 held.Active = held.Unanswered = true;
+                 held.HostStatus = 0x03;
+                 b.Machine.Machine.Force(held);
+                 return 0;
+             });
+         },
+         3, 4, {"flashupgrade: /dev/sg0: the drive stopped answering: no answer within 5 s"}},
+        {"the first chunk refused five times", "upgrade --yes",
+         [](CliBench&, EmulatedDrive& d) { d.FailCommand(EmulatedDrive::Kind::WriteChunk, 0, 5); }, 1, 5,
+         {"flashupgrade: /dev/sg0: the drive answered CHECK CONDITION, sense 04/44/00 HARDWARE ERROR, INTERNAL TARGET "
+          "FAILURE"}},
+        {"the drive gone before the first write", "upgrade --yes",
+         [](CliBench& b, EmulatedDrive&) {
+             OnCommand(b, "3B07", 1, [&b] {
+                 b.Machine.Machine.DetachDevice({0, 0, 0, 0});
+                 return ENODEV;
+             });
+         },
+         2, 1, {"flashupgrade: /dev/sg0: gone: the drive is no longer there"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CliBench bench;
+        EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+        c.Arrange(bench, drive);
+        EXPECT_EQ(bench.Run(c.Arguments), c.Exit);
+        size_t writes = 0;
+        for (const SimulatedLinuxMachine::ScsiCall& call : bench.Machine.Machine.ScsiCalls()) {
+            if (call.Cdb.size() > 1 && call.Cdb[0] == 0x3B && call.Cdb[1] == 0x07) ++writes;
+        }
+        EXPECT_EQ(writes, c.Writes);
+        EXPECT_EQ(bench.ErrLines(), c.Err);
+        if (c.Exit == 3) {
+            EXPECT_EQ(bench.OutLines().back(), IncompleteLine);
+        } else {
+            EXPECT_NE(bench.OutLines().back(), IncompleteLine);
+        }
+        EXPECT_EQ(bench.Machine.Machine.OpenDescriptors(), 0);
+    }
+}
+
+// After the commit: the drive's restart waited for, then the whole flash compared with the image.
+TEST(CliStatus, TheFlashIsReadBackAfterTheCommitOnceTheDriveIsReady) {
+    struct Case {
+        const char* Name;
+        const char* Arguments;
+        int NotReadyAnswers;   // TEST UNIT READY answered 02/04/01 this often
+        bool Attention;        // then once 06/3F/01
+        bool SpoilFlash;       // the flash differs from the image after the commit
+        int Exit;
+        std::vector<unsigned> Pauses;
+        const char* Last;
+    };
+    const std::vector<unsigned> commitPause{200};
+    const Case cases[] = {
+        {"ready at once", "upgrade --yes", 0, false, false, 0, commitPause, "flash equals image version 1.51"},
+        {"a unit attention", "upgrade --yes", 0, true, false, 0, commitPause, "flash equals image version 1.51"},
+        {"becoming ready for three seconds", "upgrade --yes", 3, true, false, 0, {200, 1000, 1000, 1000},
+         "flash equals image version 1.51"},
+        {"never ready", "upgrade --yes", 1000, false, false, 3, std::vector<unsigned>(), IncompleteLine},
+        {"a flash that differs", "upgrade --yes", 0, false, true, 3, commitPause, IncompleteLine},
+        {"not read back", "upgrade --yes --no-verify", 0, false, true, 0, commitPause,
+         "Committed; the flash was not read back after the commit (--no-verify)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CliBench bench;
+        EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+        int unitReadyAsked = 0;
+        bench.Machine.Machine.BeforeCommand = [&](const std::vector<uint8_t>& cdb) {
+            if (cdb[0] != 0x00) return 0;
+            if (++unitReadyAsked == 1 && c.SpoilFlash) drive.Flash()[0x9000] ^= 0x01;
+            Forced answer;
+            answer.Active = unitReadyAsked <= c.NotReadyAnswers + (c.Attention ? 1 : 0);
+            answer.Status = 0x02;
+            answer.SenseKey = unitReadyAsked <= c.NotReadyAnswers ? 0x02 : 0x06;
+            answer.Asc = unitReadyAsked <= c.NotReadyAnswers ? 0x04 : 0x3F;
+            answer.Ascq = 0x01;
+            bench.Machine.Machine.Force(answer);
+            return 0;
+        };
+        EXPECT_EQ(bench.Run(c.Arguments), c.Exit);
+        EXPECT_EQ(bench.OutLines().back(), c.Last);
+        if (!c.Pauses.empty()) {
+            EXPECT_EQ(bench.Sleep.Pauses, c.Pauses);
+        }
+        const bool readBack = std::string(c.Arguments).find("--no-verify") == std::string::npos;
+        EXPECT_EQ(Count(drive, 0x3C11), readBack && c.NotReadyAnswers < 1000 ? 8u : 0u);
+    }
+    // Never ready: a minute of one-second pauses, then the status-3 line.
+    CliBench bench;
+    bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    bench.Machine.Machine.BeforeCommand = [&](const std::vector<uint8_t>& cdb) {
+        Forced answer;
+        answer.Active = cdb[0] == 0x00;
+        answer.Status = 0x02;
+        answer.SenseKey = 0x02;
+        answer.Asc = 0x04;
+        answer.Ascq = 0x01;
+        bench.Machine.Machine.Force(answer);
+        return 0;
+    };
+    EXPECT_EQ(bench.Run("upgrade --yes"), 3);
+    EXPECT_EQ(bench.Sleep.Pauses.size(), 61u);
+    const Lines out = bench.OutLines();
+    EXPECT_EQ(out[out.size() - 2], "The drive was still becoming ready 60 s after the commit; its flash was not read back");
+}
+
+// An attempt that the drive asks time for is made again after a pause; one it refuses, at once;
+// one it never answers, or a drive that is gone, not at all.
+TEST(CliRetries, APauseOnlyWhereTheDriveAsksForTimeAndNoRetryWithoutAnAnswer) {
+    struct Case {
+        const char* Name;
+        uint8_t SenseKey, Asc, Ascq;
+        uint16_t HostStatus;
+        int Exit;
+        size_t Writes;
+        std::vector<unsigned> Pauses;
+    };
+    const Case cases[] = {
+        {"unit attention", 0x06, 0x29, 0x00, 0, 0, 9, {1000, 200}},
+        {"becoming ready", 0x02, 0x04, 0x01, 0, 0, 9, {1000, 200}},
+        {"not ready, cause not reportable", 0x02, 0x04, 0x00, 0, 0, 9, {200}},
+        {"invalid field in the CDB", 0x05, 0x24, 0x00, 0, 0, 9, {200}},
+        {"timed out", 0, 0, 0, 0x03, 3, 3, {}},
+        {"no connection", 0, 0, 0, 0x01, 3, 3, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CliBench bench;
+        bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+        OnCommand(bench, "3B07", 3, [&bench, &c] {
+            Forced answer;
+            answer.Active = true;
+            answer.Unanswered = c.HostStatus != 0;
+            answer.Status = c.HostStatus != 0 ? 0 : 0x02;
+            answer.HostStatus = c.HostStatus;
+            answer.SenseKey = c.SenseKey;
+            answer.Asc = c.Asc;
+            answer.Ascq = c.Ascq;
+            bench.Machine.Machine.Force(answer);
+            // Only this command: the next one is answered by the drive again.
+            bench.Machine.Machine.BeforeCommand = [&bench](const std::vector<uint8_t>&) {
+                bench.Machine.Machine.Force(Forced());
+                return 0;
+            };
+            return 0;
+        });
+        EXPECT_EQ(bench.Run("upgrade --yes"), c.Exit);
+        size_t writes = 0;
+        for (const SimulatedLinuxMachine::ScsiCall& call : bench.Machine.Machine.ScsiCalls()) {
+            if (call.Cdb.size() > 1 && call.Cdb[0] == 0x3B && call.Cdb[1] == 0x07) ++writes;
+        }
+        EXPECT_EQ(writes, c.Writes);
+        EXPECT_EQ(bench.Sleep.Pauses, c.Pauses);
+    }
+}
+
+TEST(CliTimeOut, EveryCommandCarriesTheTimeOutAskedFor) {
+    struct Case {
+        const char* Arguments;
+        int Exit;
+        unsigned Milliseconds;
+    };
+    const Case cases[] = {
+        {"verify", 0, 256000},
+        {"verify --timeout 5", 0, 5000},
+        {"verify --timeout=3600", 0, 3600000},
+        {"verify --timeout 0", 2, 0},
+        {"verify --timeout 3601", 2, 0},
+        {"verify --timeout 5s", 2, 0},
+        {"list --timeout 5", 2, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Arguments);
+        CliBench bench;
+        EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+        std::memcpy(drive.Flash(), bench.Image().data(), CliBench::ImageSize);
+        EXPECT_EQ(bench.Run(c.Arguments), c.Exit);
+        const std::vector<SimulatedLinuxMachine::ScsiCall>& calls = bench.Machine.Machine.ScsiCalls();
+        if (c.Exit == 2) {
+            EXPECT_TRUE(calls.empty());
+            continue;
+        }
+        ASSERT_EQ(calls.size(), 10u);
+        for (const SimulatedLinuxMachine::ScsiCall& call : calls) EXPECT_EQ(call.Header.timeout, c.Milliseconds);
+    }
+}
+
+TEST(CliTrace, VerboseGivesOneLinePerCommandAndTwiceTheirData) {
+    CliBench bench;
+    EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    std::memcpy(drive.Flash(), bench.Image().data(), CliBench::ImageSize);
+    drive.FailCommand(EmulatedDrive::Kind::Dump, 0x4000, 1);
+    bench.Terminal.Error = true;   // the bar gives way to the trace
+    EXPECT_EQ(bench.Run("verify -v"), 0);
+    const Lines err = bench.ErrLines();
+    ASSERT_EQ(err.size(), 11u);
+    EXPECT_EQ(err[0], "flashupgrade: 12 00 00 00 C0 00 in 512: status 0x00 host 0x00 driver 0x00 resid 476 0 ms");
+    EXPECT_EQ(err[2], "flashupgrade: 3C 01 00 00 00 00 00 40 00 01 in 16384: status 0x00 host 0x00 driver 0x00 resid 0 "
+                      "0 ms");
+    EXPECT_EQ(err[3], "flashupgrade: 3C 01 00 00 40 00 00 40 00 01 in 16384: status 0x02 host 0x00 driver 0x08 resid "
+                      "16384 0 ms, sense 04/44/00 HARDWARE ERROR, INTERNAL TARGET FAILURE");
+
+    CliBench twice;
+    EmulatedDrive& second = twice.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    std::memcpy(second.Flash(), twice.Image().data(), CliBench::ImageSize);
+    EXPECT_EQ(twice.Run("verify --verbose --verbose"), 0);
+    const Lines lines = twice.ErrLines();
+    ASSERT_EQ(lines.size(), 20u);   // ten commands, each with the data that came in
+    std::string first;
+    char byte[4];
+    for (size_t i = 0; i < 32; ++i) {
+        std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", unsigned{twice.Image()[i]});
+        first += byte;
+    }
+    EXPECT_EQ(lines[5], "flashupgrade:   data in: " + first);
+}
+
+TEST(FailureTexts, SenseAndReasonsInWords) {
+    EXPECT_EQ(FailureTexts::Sense(0x05, 0x24, 0x00), "sense 05/24/00 ILLEGAL REQUEST, INVALID FIELD IN CDB");
+    EXPECT_EQ(FailureTexts::Sense(0x06, 0x3F, 0x01), "sense 06/3F/01 UNIT ATTENTION, MICROCODE HAS BEEN CHANGED");
+    EXPECT_EQ(FailureTexts::Sense(0x02, 0x04, 0x01),
+              "sense 02/04/01 NOT READY, LOGICAL UNIT IS IN PROCESS OF BECOMING READY");
+    EXPECT_EQ(FailureTexts::Sense(0x03, 0x11, 0x00), "sense 03/11/00 MEDIUM ERROR, UNRECOVERED READ ERROR");
+    EXPECT_EQ(FailureTexts::Sense(0x0B, 0x47, 0x03), "sense 0B/47/03 ABORTED COMMAND");
+
+    TransportFailure failure;
+    failure.Node = "/dev/sg1";
+    EXPECT_EQ(FailureTexts::Reason(failure, 5000), "");
+    failure.Why = TransportFailure::Cause::TimedOut;
+    EXPECT_EQ(FailureTexts::Reason(failure, 2500), "flashupgrade: /dev/sg1: the drive stopped answering: no answer "
+                                                   "within 2.5 s");
+    failure.Why = TransportFailure::Cause::Answered;
+    failure.Status = 0x08;
+    EXPECT_EQ(FailureTexts::Reason(failure, 5000), "flashupgrade: /dev/sg1: the drive answered status 0x08");
+    failure.Why = TransportFailure::Cause::Failed;
+    failure.HostStatus = 0x07;
+    failure.DriverStatus = 0x00;
+    EXPECT_EQ(FailureTexts::Reason(failure, 5000), "flashupgrade: /dev/sg1: the command failed on its way (host "
+                                                   "status 0x07, driver status 0x00)");
+}
+
+}  // namespace

@@ -30,6 +30,15 @@ struct DriveSettings {
     EmulatedDrive::CommandPick Hold;
     EmulatedDrive::CommandPick Drop;
     uint32_t DropSeconds = 0;
+
+    // The first key given that only an emulator with a link serves ("hold", "drop"); nullptr.
+    const char* LinkKey() const { return Hold.nth != 0 ? "hold" : Drop.nth != 0 ? "drop" : nullptr; }
+    // The first key given that changes how the drive answers after a commit or at a chosen
+    // command ("attention", "notready"); nullptr.
+    const char* ConditionKey() const {
+        if (Attention.nth != 0 || AttentionAfterCommit) return "attention";
+        return NotReadyAfterCommit != 0 ? "notready" : nullptr;
+    }
 };
 
 // The text those configuration files share: one statement per line, words separated by blanks,

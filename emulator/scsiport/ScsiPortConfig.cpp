@@ -131,6 +131,9 @@ bool ScsiPortConfig::ParseDrive(size_t number, const ConfigText::Words& words, c
     }
     Drive drive = place;
     static_cast<emulator::DriveSettings&>(drive) = reader.Finish();
+    // The driver's settings carry the faults it serves; these it does not.
+    const char* unserved = drive.LinkKey() != nullptr ? drive.LinkKey() : drive.ConditionKey();
+    if (unserved != nullptr) return Fail(number, std::string(unserved) + "= is not served by the port driver");
     Drives.push_back(drive);
     return true;
 }

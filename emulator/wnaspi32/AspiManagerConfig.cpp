@@ -95,6 +95,8 @@ bool AspiManagerConfig::ParseDrive(size_t number, const ConfigText::Words& words
     }
     Drive drive;
     static_cast<emulator::DriveSettings&>(drive) = reader.Finish();
+    // A manager in the caller's process has no link to hold a command on or to drop.
+    if (drive.LinkKey() != nullptr) return Fail(number, std::string(drive.LinkKey()) + "= needs a link: iscsi-target only");
     drive.Adapter = place[0];
     drive.Target = place[1];
     Drives.push_back(drive);

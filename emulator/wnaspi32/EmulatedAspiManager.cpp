@@ -83,6 +83,9 @@ bool EmulatedAspiManager::SetUpDrives() {
         drive.FailCommandNumber(entry.FailCommandNumber);
         drive.SetIdentityCheckWithData(entry.IdentityCheckWithData);
         drive.SetGone(entry.Gone);
+        drive.SetAttention(entry.Attention.kind, entry.Attention.nth);
+        drive.SetAttentionAfterCommit(entry.AttentionAfterCommit);
+        drive.SetNotReadyAfterCommit(entry.NotReadyAfterCommit);
         drive.SetLatencyMicroseconds(entry.LatencyMilliseconds * 1000u);
         // An empty log from the start: a stale one from an earlier run would mislead.
         if (!entry.LogPath.empty()) file->WriteLog(entry.LogPath);

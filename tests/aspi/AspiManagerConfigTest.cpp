@@ -136,6 +136,8 @@ TEST(AspiManagerConfig, RefusedLinesNameTheirNumberAndLeaveNothing) {
         {"drive adapter=0 target=0 fail=write:0x14000:0", "line 1: bad value for fail: 'write:0x14000:0'"},
         {"drive adapter=0 target=0 fail=write:1:2:3", "line 1: bad value for fail: 'write:1:2:3'"},
         {"drive adapter=0 target=0 gone=yes", "line 1: bad value for gone: 'yes'"},
+        {"drive adapter=0 target=0 hold=write:2", "line 1: hold= needs a link: iscsi-target only"},
+        {"drive adapter=0 target=0 drop=commit", "line 1: drop= needs a link: iscsi-target only"},
         {"drive adapter=0 target=0 flash=", "line 1: bad value for flash: ''"},
         {"drive adapter=0 target=0 product=\"OPEN", "line 1: unclosed quote"},
         {"drive adapter=0 target=0 loose", "line 1: expected KEY=VALUE, found 'loose'"},

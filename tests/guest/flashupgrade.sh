@@ -45,6 +45,7 @@ t1=$(uptime_cs)
 marker /dev/sg0
 check "upgrade: success text" has /tmp/up "Upgrade Firmware Successful!!"
 check "upgrade: restart line" has /tmp/up "The new firmware takes effect when the drive restarts: power-cycle it or restart the computer."
+check "upgrade: the flash read back after the commit" has /tmp/up "flash equals image version 1.10"
 check "back-up equals the old flash" cmp /tmp/old.bin /opt/old-flash.bin
 echo "time ours: $(( (t1 - t0) * 10 )) ms (back-up, 8 x (write, read-back, compare), commit, 200 ms pause)"
 
@@ -59,9 +60,10 @@ check "256 KiB flash: the dialog's text" has /tmp/big "Upgrade Firmware..."
 check "256 KiB flash: the size line" has /tmp/big "The drive's flash holds 262144 bytes, the image 131072: nothing was written"
 
 marker /dev/sg3
-check "failing chunk: exit 1" expect 1 /tmp/fail $fu upgrade --yes --device /dev/sr3
+check "failing chunk after five written: exit 3" expect 3 /tmp/fail $fu upgrade --yes --device /dev/sr3
 marker /dev/sg3
 check "failing chunk: the error text" has /tmp/fail "Error Happen in ID 1 OFFSET 0x4000"
+check "failing chunk: what to do" has /tmp/fail "Do not power off or restart the computer or the drive: its firmware may be incomplete. Run the same upgrade again: $fu upgrade --device /dev/sr3"
 
 /opt/hold_exclusive /dev/sr0 >/tmp/hold 2>&1 &
 holder=$!

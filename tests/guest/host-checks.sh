@@ -43,10 +43,11 @@ other_commands() {
 
 # The commands of a whole upgrade: every chunk written and read back, in ascending order, then
 # one commit.
-program_commands() {
+program_commands() {  # an upgrade: the chunks, the commit, the whole flash read back after it
   local c
   for c in $chunks; do echo "write $c 0x4000 0"; echo "readback $c 0x4000 0"; done
   echo "commit 0"
+  dump_commands
 }
 dump_commands() {
   local c

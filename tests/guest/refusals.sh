@@ -16,9 +16,12 @@ check "list: every drive, the one whose identity ends with CHECK CONDITION inclu
 marker /dev/sg0
 run chunk-fails $fu upgrade --drive 1 --yes
 marker /dev/sg0
-check "failing chunk: exit 1" exited chunk-fails 1
-check "failing chunk: the chunk named, nothing more" output_is chunk-fails out "Upgrade Firmware...
-Error Happen in ID 1 OFFSET 0x4000"
+check "failing chunk after five written: exit 3" exited chunk-fails 3
+check "failing chunk: the chunk named, then what to do" output_is chunk-fails out "Upgrade Firmware...
+Error Happen in ID 1 OFFSET 0x4000
+Do not power off or restart the computer or the drive: its firmware may be incomplete. Run the same upgrade again: $fu upgrade --device /dev/sr0"
+check "failing chunk: the drive's sense in words" output_is chunk-fails err \
+  "flashupgrade: /dev/sg0: the drive answered CHECK CONDITION, sense 04/44/00 HARDWARE ERROR, INTERNAL TARGET FAILURE"
 
 marker /dev/sg1
 run big-flash $fu upgrade --drive 2 --yes

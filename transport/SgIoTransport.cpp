@@ -367,7 +367,6 @@ int SgIoTransport::SendAnswered(const CommandDescriptorBlock& cdb, uint8_t* answ
 int SgIoTransport::InquireDevice() {
     uint8_t answer[InquiryTransferLength];
     size_t received = 0;
-    // The kernel gets 512 bytes of room although the drive is asked for 192, as on pass-through.
     if (!SendAnswered(DriveCommandSet::Inquiry(DriveCommandSet::PassThroughAllocationLength), answer, sizeof answer,
                       true, received)) {
         return 0;

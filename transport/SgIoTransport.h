@@ -28,7 +28,9 @@
 class SgIoTransport final : public DriveTransport {
 public:
     static constexpr const char* DevicesDirectory = "/sys/bus/scsi/devices";
-    static constexpr uint32_t InquiryTransferLength = 512;
+    // The room given for each answer is what the command asks for: an adapter may refuse a
+    // buffer larger than the command can fill (qemu's paravirtual one ends it with DID_ERROR).
+    static constexpr uint32_t InquiryTransferLength = DriveCommandSet::PassThroughAllocationLength;
     static constexpr uint32_t IdentityTransferLength = DriveCommandSet::PassThroughAllocationLength;
     static constexpr uint8_t SenseRequested = 24;
     // A command's time-out unless SetTimeOut gives another: that of the other transports.

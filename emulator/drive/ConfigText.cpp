@@ -324,7 +324,7 @@ void ConfigText::DriveReader::AddKeys(Keys& keys) {
                     }});
     keys.push_back(
         NumberKey("notready", 0, MaxNotReadyCommands, [this](uint32_t v) { drive_.NotReadyAfterCommit = v; }));
-    keys.push_back({"hold", pick("hold", &DriveSettings::Hold, nullptr)});
+    keys.push_back({"hold", pick("hold", &DriveSettings::Hold, &drive_.HoldSeconds)});
     keys.push_back({"drop", pick("drop", &DriveSettings::Drop, &drive_.DropSeconds)});
 }
 

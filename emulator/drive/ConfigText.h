@@ -28,6 +28,7 @@ struct DriveSettings {
     uint32_t NotReadyAfterCommit = 0;
     // What only a link can do; stored for the emulator that has one (the iSCSI target).
     EmulatedDrive::CommandPick Hold;
+    uint32_t HoldSeconds = 0;   // 0: the held command is never answered
     EmulatedDrive::CommandPick Drop;
     uint32_t DropSeconds = 0;
 
@@ -83,8 +84,10 @@ struct DriveSettings {
 //                                           the next N commands other than INQUIRY; N at most
 //                                           100000
 // What a link does to a drive's commands, for the emulators that have one (iscsi-target):
-//   hold=KIND[:NTH]                         never answer the NTH command of KIND; it stays held
-//                                           until the initiator aborts it or the connection ends
+//   hold=KIND[:NTH[:SECONDS]]               hold the NTH command of KIND without an answer until
+//                                           the initiator aborts it or the connection ends; with
+//                                           SECONDS (at most 86400), carry it out and answer it
+//                                           once they have passed
 //   drop=KIND[:NTH[:SECONDS]]               close the connection when the NTH command of KIND
 //                                           arrives, without carrying it out, and refuse logins
 //                                           to the drive for SECONDS (default 0, at most 86400)

@@ -62,6 +62,10 @@ public:
     bool Closing() const { return phase_ == Phase::Closing; }
     // The link broke (drop=): the connection ends now, nothing more is sent.
     bool Severed() const { return severed_; }
+    // Carries out and answers the held commands whose time has come (hold= with SECONDS).
+    void ReleaseHeld();
+    // The earliest time a held command is due, in the target set's milliseconds; 0 for none.
+    uint64_t NextRelease() const;
     // The initiator went away (or the target shuts down): logged, tasks dropped.
     void Dropped(const char* why);
 
@@ -86,6 +90,8 @@ private:
     struct Task {
         uint32_t itt = 0;
         bool counted = false;  // non-immediate: holds a place in the command window
+        uint64_t releaseAt = 0;  // hold= with SECONDS: when it is carried out and answered
+        bool released = false;   // held, and now carried out
         uint8_t cdb[16] = {};
         uint32_t cdbLength = 0;
         bool lunZero = true;

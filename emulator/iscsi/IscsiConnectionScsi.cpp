@@ -205,7 +205,7 @@ void IscsiConnection::Complete(Task task) {
         }
         request.sense = sense;
         request.senseLength = sizeof sense;
-        if (Intercept(task, request)) return;
+        if (!task.released && Intercept(task, request)) return;
         result = target_->Drive->Execute(request);
         targets_.CommandDone(*target_);
     }
@@ -228,10 +228,38 @@ bool IscsiConnection::Intercept(const Task& task, const EmulatedDrive::Request& 
         Sever();
         return true;
     }
-    targets_.Log().Line("c%u hold itt=0x%08x cdb=%s kind=%s nth=%u: no answer", number_, task.itt, cdb,
-                        EmulatedDrive::KindName(target_->Hold.kind), target_->Hold.nth);
+    const uint32_t seconds = target_->HoldSeconds;
+    if (seconds == 0) {
+        targets_.Log().Line("c%u hold itt=0x%08x cdb=%s kind=%s nth=%u: no answer", number_, task.itt, cdb,
+                            EmulatedDrive::KindName(target_->Hold.kind), target_->Hold.nth);
+    } else {
+        targets_.Log().Line("c%u hold itt=0x%08x cdb=%s kind=%s nth=%u: answered in %u s", number_, task.itt, cdb,
+                            EmulatedDrive::KindName(target_->Hold.kind), target_->Hold.nth, seconds);
+    }
     held_.push_back(task);
+    if (seconds != 0) held_.back().releaseAt = targets_.Now() + uint64_t{seconds} * 1000u;
     return true;
+}
+
+void IscsiConnection::ReleaseHeld() {
+    for (size_t i = 0; i < held_.size();) {
+        if (held_[i].releaseAt == 0 || held_[i].releaseAt > targets_.Now()) {
+            ++i;
+            continue;
+        }
+        Task task = held_[i];
+        EndHold(i, "carried out and answered");
+        task.released = true;
+        Complete(task);
+    }
+}
+
+uint64_t IscsiConnection::NextRelease() const {
+    uint64_t next = 0;
+    for (const Task& task : held_) {
+        if (task.releaseAt != 0 && (next == 0 || task.releaseAt < next)) next = task.releaseAt;
+    }
+    return next;
 }
 
 void IscsiConnection::EndHold(size_t index, const char* why) {

@@ -41,6 +41,7 @@ bool IscsiTargetSet::Add(const TargetConfig::Drive& drive, std::string& problem)
     d.SetAttentionAfterCommit(drive.AttentionAfterCommit);
     d.SetNotReadyAfterCommit(drive.NotReadyAfterCommit);
     target->Hold = drive.Hold;
+    target->HoldSeconds = drive.HoldSeconds;
     target->Drop = drive.Drop;
     target->DropSeconds = drive.DropSeconds;
     // An empty log from the start: a stale one from an earlier run would mislead.

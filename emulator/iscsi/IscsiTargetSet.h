@@ -25,6 +25,7 @@ public:
         std::string LogPath;
         // hold= and drop= of the drive, counted over every connection since the start.
         EmulatedDrive::CommandPick Hold;
+        uint32_t HoldSeconds = 0;   // the held command is carried out and answered after these; 0: never
         EmulatedDrive::CommandPick Drop;
         uint32_t DropSeconds = 0;
         // Since a drop: logins are refused until Now() reaches this.

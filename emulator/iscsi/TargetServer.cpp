@@ -1,5 +1,6 @@
 #include "emulator/iscsi/TargetServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -155,6 +156,17 @@ void TargetServer::CloseClient(Client& client, const char* why) {
     client.fd = -1;
 }
 
+int TargetServer::PollTimeout() const {
+    uint64_t next = 0;
+    for (const auto& client : clients_) {
+        const uint64_t due = client->fd >= 0 ? client->connection->NextRelease() : 0;
+        if (due != 0 && (next == 0 || due < next)) next = due;
+    }
+    if (next == 0) return -1;
+    const uint64_t now = MonotonicMilliseconds();
+    return next <= now ? 0 : static_cast<int>(std::min<uint64_t>(next - now, 60000));
+}
+
 void TargetServer::Run(int stopFd) {
     for (;;) {
         std::vector<pollfd> fds;
@@ -166,12 +178,15 @@ void TargetServer::Run(int stopFd) {
             if (client->sent < client->out.size()) events |= POLLOUT;
             fds.push_back({client->fd, events, 0});
         }
-        if (poll(fds.data(), fds.size(), -1) < 0) {
+        if (poll(fds.data(), fds.size(), PollTimeout()) < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (fds[0].revents != 0) break;
         targets_.SetNow(MonotonicMilliseconds());
+        for (auto& client : clients_) {
+            if (client->fd >= 0) client->connection->ReleaseHeld();
+        }
         if (fds[1].revents & POLLIN) Accept();
         for (size_t i = 0; i < clients_.size() && i + 2 < fds.size(); ++i) {
             Client& client = *clients_[i];

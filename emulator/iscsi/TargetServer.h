@@ -31,6 +31,8 @@ public:
     void Run(int stopFd);
 
 private:
+    // Milliseconds until the next held command is due (poll's time-out); -1 when none is.
+    int PollTimeout() const;
     struct Client {
         int fd;
         std::unique_ptr<IscsiConnection> connection;

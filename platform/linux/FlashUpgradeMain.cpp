@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     HostSleepApi sleep;
     PageAlignedBufferAllocator buffers;
     PosixSignals signals;
+    terminal.Stopped = [&signals] { return signals.Caught() != 0; };
     const unsigned char* slot = reinterpret_cast<const unsigned char*>(&upgrade::EmbeddedSlot());
     FlashUpgradeProgram program(
         {transport, terminal, files, fileSystem, sleep, buffers, signals, slot, argc > 0 ? argv[0] : "flashupgrade"});

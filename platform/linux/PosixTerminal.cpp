@@ -1,5 +1,6 @@
 #include "platform/linux/PosixTerminal.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +24,11 @@ bool PosixTerminal::ReadLine(std::string& line) {
     line.clear();
     // One byte at a time: nothing after the newline is taken from the input.
     for (;;) {
+        if (Stopped && Stopped()) return false;
+        pollfd input = {STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&input, 1, StopCheckMs);
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready <= 0) continue;
         char c = 0;
         const ssize_t n = ::read(STDIN_FILENO, &c, 1);
         // A read that a stop signal interrupts ends the answer: the program looks at the signal.

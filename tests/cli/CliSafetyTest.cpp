@@ -412,7 +412,7 @@ TEST(CliTrace, VerboseGivesOneLinePerCommandAndTwiceTheirData) {
     EXPECT_EQ(bench.Run("verify -v"), 0);
     const Lines err = bench.ErrLines();
     ASSERT_EQ(err.size(), 11u);
-    EXPECT_EQ(err[0], "flashupgrade: 12 00 00 00 C0 00 in 512: status 0x00 host 0x00 driver 0x00 resid 476 0 ms");
+    EXPECT_EQ(err[0], "flashupgrade: 12 00 00 00 C0 00 in 192: status 0x00 host 0x00 driver 0x00 resid 156 0 ms");
     EXPECT_EQ(err[2], "flashupgrade: 3C 01 00 00 00 00 00 40 00 01 in 16384: status 0x00 host 0x00 driver 0x00 resid 0 "
                       "0 ms");
     EXPECT_EQ(err[3], "flashupgrade: 3C 01 00 00 40 00 00 40 00 01 in 16384: status 0x02 host 0x00 driver 0x08 resid "

@@ -708,6 +708,36 @@ TEST_F(SessionTest, AHeldCommandIsNeverAnsweredWhileTheOnesAfterItAre) {
     }
 }
 
+TEST_F(SessionTest, AHeldCommandWithSecondsIsCarriedOutAndAnsweredWhenTheyHavePassed) {
+    const std::string logPath = ::testing::TempDir() + "released-command.log";
+    ASSERT_TRUE(targets.Log().Open(logPath));
+    targets.SetNow(10000);
+    targets.Targets()[0]->Hold = Pick(EmulatedDrive::Kind::Identity, 1);
+    targets.Targets()[0]->HoldSeconds = 8;
+    emulator::EmulatedDriveFile& drive = DriveOf(0);
+    drive.Drive().ClearLog();
+    Initiator in(targets);
+    in.Login(Drive0);
+    EXPECT_TRUE(in.Send(in.Command(0xC0, IdentityCdb, 16)).empty());
+    const uint32_t held = in.itt;
+    EXPECT_EQ(in.connection.NextRelease(), 18000u);
+    targets.SetNow(17999);
+    in.connection.ReleaseHeld();
+    EXPECT_TRUE(in.Collect().empty()) << "not yet";
+    EXPECT_EQ(drive.Drive().CommandCount(), 0u);
+    targets.SetNow(18000);
+    in.connection.ReleaseHeld();
+    const std::vector<Pdu> answer = in.Collect();
+    ASSERT_FALSE(answer.empty());
+    EXPECT_EQ(answer.back().Get32(16), held);
+    EXPECT_EQ(drive.Drive().CommandCount(), 1u) << "carried out when answered";
+    EXPECT_EQ(in.connection.NextRelease(), 0u);
+    targets.Log().Close();
+    const std::string log = ReadText(logPath);
+    EXPECT_NE(log.find("kind=identity nth=1: answered in 8 s\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("c1 hold itt=" + Itt(held) + " ended: carried out and answered\n"), std::string::npos) << log;
+}
+
 TEST_F(SessionTest, ADropClosesAtOnceAndRefusesLoginsForItsSeconds) {
     const std::string logPath = ::testing::TempDir() + "dropped-link.log";
     ASSERT_TRUE(targets.Log().Open(logPath));

@@ -222,4 +222,96 @@ TEST_F(SgIoCommands, ARefusalForWantOfPrivilegeIsSentOnceAndRemembered) {
     EXPECT_EQ(transport->WriteFirmwareChunk(buffer.data(), 0, 0, 0x4000), 1);
 }
 
+// What the kernel's answer says of a failed command: its cause, the sense in either format, and
+// whether every later command of the open would meet it too (then none is sent).
+TEST_F(SgIoCommands, AFailureKeepsItsCauseAndSenseAndTheLastingOnesAreNotSentAgain) {
+    using Cause = TransportFailure::Cause;
+    struct Case {
+        const char* Name;
+        SimulatedLinuxMachine::ForcedOutcome Forced;
+        int Error;   // the ioctl's errno instead of a forced outcome
+        Cause Why;
+        uint8_t Key, Asc, Ascq;
+        bool Lasting;
+    };
+    SimulatedLinuxMachine::ForcedOutcome unitAttention{true, 0x02, 0, 0, false, 0, false, 0x06, 0x29, 0x00, false};
+    SimulatedLinuxMachine::ForcedOutcome descriptor{true, 0x02, 0, 0, false, 0, false, 0x02, 0x04, 0x01, true};
+    SimulatedLinuxMachine::ForcedOutcome busy{true, 0x08, 0, 0, false, 0, false, 0, 0, 0, false};
+    SimulatedLinuxMachine::ForcedOutcome timedOut{true, 0, 0x03, 0, false, 0, true, 0, 0, 0, false};
+    SimulatedLinuxMachine::ForcedOutcome driverTimeOut{true, 0, 0, 0x06, false, 0, true, 0, 0, 0, false};
+    SimulatedLinuxMachine::ForcedOutcome noConnect{true, 0, 0x01, 0, false, 0, true, 0, 0, 0, false};
+    SimulatedLinuxMachine::ForcedOutcome badTarget{true, 0, 0x04, 0, false, 0, true, 0, 0, 0, false};
+    SimulatedLinuxMachine::ForcedOutcome failFast{true, 0, 0x0F, 0, false, 0, true, 0, 0, 0, false};
+    SimulatedLinuxMachine::ForcedOutcome hostError{true, 0, 0x07, 0, false, 0, false, 0, 0, 0, false};
+    const Case cases[] = {
+        {"unit attention", unitAttention, 0, Cause::Answered, 0x06, 0x29, 0x00, false},
+        {"descriptor sense", descriptor, 0, Cause::Answered, 0x02, 0x04, 0x01, false},
+        {"busy", busy, 0, Cause::Answered, 0, 0, 0, false},
+        {"host time-out", timedOut, 0, Cause::TimedOut, 0, 0, 0, true},
+        {"driver time-out", driverTimeOut, 0, Cause::TimedOut, 0, 0, 0, true},
+        {"no connection", noConnect, 0, Cause::Gone, 0, 0, 0, true},
+        {"bad target", badTarget, 0, Cause::Gone, 0, 0, 0, true},
+        {"transport failfast", failFast, 0, Cause::Gone, 0, 0, 0, true},
+        {"host error", hostError, 0, Cause::Failed, 0, 0, 0, false},
+        {"node gone", {}, ENODEV, Cause::Gone, 0, 0, 0, true},
+        {"block node gone", {}, ENXIO, Cause::Gone, 0, 0, 0, true},
+        {"refused", {}, EPERM, Cause::Refused, 0, 0, 0, true},
+        {"input/output error", {}, EIO, Cause::Unknown, 0, 0, 0, false},
+        {"interrupted", {}, EINTR, Cause::Unknown, 0, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Open();
+        Bytes buffer(0x4000, 0);
+        bench.Machine.Force(c.Forced);
+        bench.Machine.FailScsi("/dev/sg0", c.Error);
+        bench.Machine.ClearCalls();
+        EXPECT_EQ(transport->WriteFirmwareChunk(buffer.data(), 0, 0, 0x4000), 0);
+        const TransportFailure failure = transport->LastFailure();
+        EXPECT_EQ(failure.Why, c.Why);
+        EXPECT_EQ(failure.Error, c.Error);
+        EXPECT_EQ(failure.Node, "/dev/sg0");
+        EXPECT_EQ(failure.SenseKey, c.Key);
+        EXPECT_EQ(failure.Asc, c.Asc);
+        EXPECT_EQ(failure.Ascq, c.Ascq);
+        EXPECT_EQ(failure.Status, c.Error != 0 ? 0 : c.Forced.Status);
+        EXPECT_EQ(failure.HostStatus, c.Forced.HostStatus);
+        EXPECT_EQ(failure.Lasting, c.Lasting);
+        EXPECT_EQ(failure.WantsPause(), c.Key == 0x06 || (c.Key == 0x02 && c.Asc == 0x04 && c.Ascq == 0x01));
+        // The next command: a lasting failure again without a call, anything else sent.
+        bench.Machine.Force({});
+        bench.Machine.FailScsi("/dev/sg0", 0);
+        EXPECT_EQ(transport->DumpFirmwareChunk(buffer.data(), 0, 0, 0x4000), c.Lasting ? 0 : 1);
+        EXPECT_EQ(bench.Machine.ScsiCalls().size(), c.Lasting ? 1u : 2u);
+        if (c.Lasting) {
+            EXPECT_EQ(transport->LastFailure().Why, c.Why);
+        }
+        EXPECT_EQ(transport->TestUnitReady(), c.Lasting ? 0 : 1);
+        transport->CloseDevice();
+    }
+}
+
+TEST_F(SgIoCommands, TheTimeOutAndTheObserverSeeEveryCommand) {
+    struct Seen final : SgIoTransport::Observer {
+        std::vector<std::string> Lines;
+        void CommandDone(const SgIoTransport::Exchanged& c) override {
+            Lines.push_back(std::to_string(c.Cdb.Bytes[0]) + " " + std::to_string(c.Direction) + " " +
+                            std::to_string(c.Length) + " " + std::to_string(c.Error) + " " +
+                            std::to_string(c.Header.timeout) + " " + std::to_string(c.Header.status));
+        }
+    } seen;
+    Open();
+    transport->SetTimeOut(5000);
+    transport->SetObserver(&seen);
+    Bytes buffer(0x4000, 0);
+    EXPECT_EQ(transport->TestUnitReady(), 1);
+    EXPECT_EQ(transport->DumpFirmwareChunk(buffer.data(), 0, 0, 0x4000), 1);
+    bench.Machine.FailScsi("/dev/sg0", EIO);
+    EXPECT_EQ(transport->CommitFirmware(), 0);
+    transport->SetObserver(nullptr);
+    EXPECT_EQ(transport->TestUnitReady(), 0);
+    EXPECT_EQ(seen.Lines, (std::vector<std::string>{"0 -1 0 0 5000 0", "60 -3 16384 0 5000 0", "59 -1 0 5 5000 0"}));
+    EXPECT_EQ(bench.Machine.ScsiCalls().back().Cdb, (Bytes{0, 0, 0, 0, 0, 0}));
+}
+
 }  // namespace

@@ -278,12 +278,20 @@ void SimulatedLinuxMachine::ApplyForced(sg_io_hdr_t& header) const {
     if (forced_.SenseKey != 0 && header.sbp != nullptr && header.mx_sb_len >= 18) {
         uint8_t* sense = header.sbp;
         std::memset(sense, 0, 18);
-        sense[0] = 0x70;
-        sense[2] = forced_.SenseKey;
-        sense[7] = 10;
-        sense[12] = forced_.Asc;
-        sense[13] = forced_.Ascq;
-        header.sb_len_wr = 18;
+        if (forced_.DescriptorSense) {
+            sense[0] = 0x72;
+            sense[1] = forced_.SenseKey;
+            sense[2] = forced_.Asc;
+            sense[3] = forced_.Ascq;
+            header.sb_len_wr = 8;
+        } else {
+            sense[0] = 0x70;
+            sense[2] = forced_.SenseKey;
+            sense[7] = 10;
+            sense[12] = forced_.Asc;
+            sense[13] = forced_.Ascq;
+            header.sb_len_wr = 18;
+        }
         header.driver_status = static_cast<unsigned short>(header.driver_status | DriverSense);
     }
     const bool noisy = header.status != 0 || header.host_status != 0 || header.driver_status != 0;

@@ -57,6 +57,7 @@ public:
         uint8_t SenseKey = 0;
         uint8_t Asc = 0;
         uint8_t Ascq = 0;
+        bool DescriptorSense = false;   // the sense in descriptor format (72h) rather than fixed
     };
 
     // Asked before each SG_IO that reaches a node, with its CDB: 0 lets it through, an errno

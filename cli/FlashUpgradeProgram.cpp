@@ -300,14 +300,18 @@ int FlashUpgradeProgram::Failed(const OperationOutcome& outcome, const DeviceRec
         Err(Refusal(reason));
         return ExitEnvironment;
     }
-    const std::string text = OperationTexts::Status(outcome, drive, path);
-    if (!text.empty()) Out(text);
-    const std::string why = FailureTexts::Reason(reason, platform_.Transport.TimeOut());
-    if (!why.empty()) Err(why);
+    Explain(outcome, drive, path);
     if (written) return Incomplete(drive);
     if (reason.Why == Cause::Gone) return ExitEnvironment;
     if (reason.Error == 0) return ExitFailed;
     return IsEnvironment(reason.Error) ? ExitEnvironment : ExitFailed;
+}
+
+void FlashUpgradeProgram::Explain(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path) {
+    const std::string text = OperationTexts::Status(outcome, drive, path);
+    if (!text.empty()) Out(text);
+    const std::string why = FailureTexts::Reason(outcome.Reason, platform_.Transport.TimeOut());
+    if (!why.empty()) Err(why);
 }
 
 int FlashUpgradeProgram::Incomplete(const DeviceRecord& drive) {
@@ -435,7 +439,11 @@ int FlashUpgradeProgram::CheckAfterCommit(const DeviceRecord& drive) {
         return Incomplete(drive);
     }
     const OperationOutcome check = operations_.Verify(platform_.Transport, drive, watch_);
-    if (!check.Succeeded()) return Failed(check, drive, std::string(), true);
+    if (!check.Succeeded()) {
+        // Whatever stopped the read-back, the image was written and committed: not verified.
+        Explain(check, drive, std::string());
+        return Incomplete(drive);
+    }
     if (check.DifferingChunks != 0) {
         Out("flash differs from image version " + ImageVersion() + " in " + std::to_string(check.DifferingChunks) +
             " of " + std::to_string(ImageChunks) + " chunks after the commit");

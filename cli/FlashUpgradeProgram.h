@@ -79,6 +79,9 @@ private:
     // (UPGRADE) whose writes may have reached the flash, that status is 3 with its last line.
     int Failed(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path,
                bool upgrade = false);
+    // The operation's status text on the standard output and the access layer's reason on the
+    // standard error, each when there is one.
+    void Explain(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path);
     // The last line and status of an upgrade that wrote something and did not complete.
     int Incomplete(const DeviceRecord& drive);
     // After the commit: the drive's answer, its restart, and the whole flash compared with the

@@ -221,6 +221,14 @@ TEST(CliStatus, SomethingWrittenAndNotCompleteIsThreeWithWhatToDo) {
              });
          },
          3, 4, {"flashupgrade: /dev/sg0: the drive stopped answering: no answer within 5 s"}},
+        {"the drive gone during the read-back after the commit", "upgrade --yes",
+         [](CliBench& b, EmulatedDrive&) {
+             OnCommand(b, "3C01", 4, [&b] {
+                 b.Machine.Machine.DetachDevice({0, 0, 0, 0});
+                 return ENODEV;
+             });
+         },
+         3, 8, {"flashupgrade: /dev/sg0: gone: the drive is no longer there"}},
         {"the first chunk refused five times", "upgrade --yes",
          [](CliBench&, EmulatedDrive& d) { d.FailCommand(EmulatedDrive::Kind::WriteChunk, 0, 5); }, 1, 5,
          {"flashupgrade: /dev/sg0: the drive answered CHECK CONDITION, sense 04/44/00 HARDWARE ERROR, INTERNAL TARGET "

@@ -19,18 +19,23 @@ after_line() {
   waited=0
   while ! grep -qF -- "$2" "$1" 2>/dev/null && [ "$waited" -lt 600 ]; do sleep 0.05; waited=$((waited + 1)); done
 }
+# signal_during NAME NODE LINE SIGNAL: upgrades NODE in the background with its commands traced,
+# sends SIGNAL once the trace shows LINE, and keeps the output and status in /tmp/NAME.* as run does.
+signal_during() {
+  $fu upgrade --yes --device "$2" -v >"/tmp/$1.out" 2>"/tmp/$1.err" </dev/null &
+  pid=$!
+  after_line "/tmp/$1.err" "$3"
+  kill "-$4" "$pid"
+  wait "$pid"
+  echo $? >"/tmp/$1.rc"
+}
 held_lines() { grep -c "received while image version 1.10 is written to" "$1"; }
 third_chunk="3B 07 00 00 80 00 00 40 00 00"
 fourth_chunk="3B 07 00 00 C0 00 00 40 00 00"
 
 # SIGTERM, as a shutdown or a service manager sends it, after the third chunk.
 marker /dev/sg0
-$fu upgrade --yes --device /dev/sr0 -v >/tmp/term.out 2>/tmp/term.err </dev/null &
-pid=$!
-after_line /tmp/term.err "$third_chunk"
-kill -TERM "$pid"
-wait "$pid"
-echo $? >/tmp/term.rc
+signal_during term /dev/sr0 "$third_chunk" TERM
 marker /dev/sg0
 check "SIGTERM during the write: exit 0" exited term 0
 check "SIGTERM during the write: the flash read back equals the image" says term out "flash equals image version 1.10"
@@ -62,12 +67,7 @@ check "Ctrl-C at the question: nothing written, said so" grep -qF "flashupgrade:
 
 # SIGKILL cannot be held: the next run writes the whole image all the same.
 marker /dev/sg4
-$fu upgrade --yes --device /dev/sr4 -v >/tmp/kill.out 2>/tmp/kill.err </dev/null &
-pid=$!
-after_line /tmp/kill.err "$fourth_chunk"
-kill -KILL "$pid"
-wait "$pid"
-echo $? >/tmp/kill.rc
+signal_during kill /dev/sr4 "$fourth_chunk" KILL
 marker /dev/sg4
 check "SIGKILL during the write: killed" exited kill 137
 marker /dev/sg4

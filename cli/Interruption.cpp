@@ -9,7 +9,6 @@ void Interruption::Watch() { signals_.CatchStops(); }
 int Interruption::Stop() { return holding_ ? 0 : signals_.Caught(); }
 
 bool Interruption::Hold() {
-    if (holding_) return true;
     // Held first, then asked: a signal before this point was caught and stops the program; one
     // after it waits. None falls between the two.
     signals_.HoldStops();

@@ -328,6 +328,25 @@ TEST(CliStatus, TheFlashIsReadBackAfterTheCommitOnceTheDriveIsReady) {
     EXPECT_EQ(bench.Sleep.Pauses.size(), 61u);
     const Lines out = bench.OutLines();
     EXPECT_EQ(out[out.size() - 2], "The drive was still becoming ready 60 s after the commit; its flash was not read back");
+
+    // A unit attention for good: eight are taken as news and asked again at once, the rest wait
+    // like NOT READY.
+    CliBench repeating;
+    repeating.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    size_t asked = 0;
+    repeating.Machine.Machine.BeforeCommand = [&](const std::vector<uint8_t>& cdb) {
+        Forced answer;
+        answer.Active = cdb[0] == 0x00;
+        asked += answer.Active ? 1 : 0;
+        answer.Status = 0x02;
+        answer.SenseKey = 0x06;
+        answer.Asc = 0x29;
+        repeating.Machine.Machine.Force(answer);
+        return 0;
+    };
+    EXPECT_EQ(repeating.Run("upgrade --yes"), 3);
+    EXPECT_EQ(asked, 8u + 61u);
+    EXPECT_EQ(repeating.Sleep.Pauses.size(), 61u);
 }
 
 // An attempt that the drive asks time for is made again after a pause; one it refuses, at once;

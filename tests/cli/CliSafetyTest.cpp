@@ -460,6 +460,42 @@ TEST(CliTrace, VerboseGivesOneLinePerCommandAndTwiceTheirData) {
     EXPECT_EQ(lines[5], "flashupgrade:   data in: " + first);
 }
 
+// The standard names, as SPC lists them: a code off by one names another condition.
+TEST(FailureTexts, TheStandardNamesOfTheKeysAndCodes) {
+    const char* const keys[16] = {"NO SENSE",       "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",
+                                  "HARDWARE ERROR", "ILLEGAL REQUEST", "UNIT ATTENTION", "DATA PROTECT",
+                                  "BLANK CHECK",    "VENDOR SPECIFIC", "COPY ABORTED",   "ABORTED COMMAND",
+                                  "RESERVED (0Ch)", "VOLUME OVERFLOW", "MISCOMPARE",     "COMPLETED"};
+    for (uint8_t key = 0; key < 16; ++key) EXPECT_STREQ(FailureTexts::SenseKey(key), keys[key]);
+    struct Code {
+        uint8_t Asc, Ascq;
+        const char* Text;
+    };
+    const Code codes[] = {
+        {0x04, 0x00, "LOGICAL UNIT NOT READY, CAUSE NOT REPORTABLE"},
+        {0x04, 0x01, "LOGICAL UNIT IS IN PROCESS OF BECOMING READY"},
+        {0x0C, 0x00, "WRITE ERROR"},
+        {0x11, 0x00, "UNRECOVERED READ ERROR"},
+        {0x20, 0x00, "INVALID COMMAND OPERATION CODE"},
+        {0x21, 0x00, "LOGICAL BLOCK ADDRESS OUT OF RANGE"},
+        {0x24, 0x00, "INVALID FIELD IN CDB"},
+        {0x26, 0x00, "INVALID FIELD IN PARAMETER LIST"},
+        {0x28, 0x00, "NOT READY TO READY CHANGE, MEDIUM MAY HAVE CHANGED"},
+        {0x29, 0x00, "POWER ON, RESET, OR BUS DEVICE RESET OCCURRED"},
+        {0x2C, 0x00, "COMMAND SEQUENCE ERROR"},
+        {0x3A, 0x00, "MEDIUM NOT PRESENT"},
+        {0x3F, 0x01, "MICROCODE HAS BEEN CHANGED"},
+        {0x44, 0x00, "INTERNAL TARGET FAILURE"},
+    };
+    for (const Code& code : codes) {
+        const char* text = FailureTexts::AdditionalSense(code.Asc, code.Ascq);
+        ASSERT_NE(text, nullptr) << code.Text;
+        EXPECT_STREQ(text, code.Text);
+        // The neighbours are other conditions, not known here.
+        EXPECT_EQ(FailureTexts::AdditionalSense(code.Asc, static_cast<uint8_t>(code.Ascq + 2)), nullptr);
+    }
+}
+
 TEST(FailureTexts, SenseAndReasonsInWords) {
     EXPECT_EQ(FailureTexts::Sense(0x05, 0x24, 0x00), "sense 05/24/00 ILLEGAL REQUEST, INVALID FIELD IN CDB");
     EXPECT_EQ(FailureTexts::Sense(0x06, 0x3F, 0x01), "sense 06/3F/01 UNIT ATTENTION, MICROCODE HAS BEEN CHANGED");

@@ -39,9 +39,9 @@ std::string CommandTrace::Line(const SgIoTransport::Exchanged& command) {
                   unsigned{header.status}, unsigned{header.host_status}, unsigned{header.driver_status}, header.resid,
                   unsigned{header.duration});
     line += outcome;
-    if (header.sb_len_wr >= 14 && command.Sense != nullptr) {
-        const uint8_t* sense = command.Sense;
-        line += ", " + FailureTexts::Sense(sense[2] & 0x0F, sense[12], sense[13]);
+    uint8_t key = 0, asc = 0, ascq = 0;
+    if (SgIoTransport::ParseSense(command.Sense, header.sb_len_wr, key, asc, ascq)) {
+        line += ", " + FailureTexts::Sense(key, asc, ascq);
     }
     return line;
 }

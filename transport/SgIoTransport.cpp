@@ -306,6 +306,23 @@ int SgIoTransport::Exchange(const CommandDescriptorBlock& cdb, int direction, ui
     return error == 0 ? 1 : 0;
 }
 
+bool SgIoTransport::ParseSense(const uint8_t* sense, size_t length, uint8_t& key, uint8_t& asc, uint8_t& ascq) {
+    const uint8_t format = sense != nullptr && length > 0 ? sense[0] & 0x7F : 0;
+    if ((format == 0x70 || format == 0x71) && length >= 14) {
+        key = sense[2] & 0x0F;
+        asc = sense[12];
+        ascq = sense[13];
+        return true;
+    }
+    if ((format == 0x72 || format == 0x73) && length >= 4) {
+        key = sense[1] & 0x0F;
+        asc = sense[2];
+        ascq = sense[3];
+        return true;
+    }
+    return false;
+}
+
 bool SgIoTransport::Completed(const sg_io_hdr_t& header) {
     return header.status == 0 && header.host_status == 0 && header.driver_status == 0;
 }
@@ -327,16 +344,7 @@ void SgIoTransport::Judge(const sg_io_hdr_t& header, const uint8_t* sense) {
     } else {
         last_.Why = Cause::Answered;
         const size_t written = header.sb_len_wr < SenseRequested ? header.sb_len_wr : SenseRequested;
-        const uint8_t format = written > 0 ? sense[0] & 0x7F : 0;
-        if ((format == 0x70 || format == 0x71) && written >= 14) {
-            last_.SenseKey = sense[2] & 0x0F;
-            last_.Asc = sense[12];
-            last_.Ascq = sense[13];
-        } else if ((format == 0x72 || format == 0x73) && written >= 4) {
-            last_.SenseKey = sense[1] & 0x0F;
-            last_.Asc = sense[2];
-            last_.Ascq = sense[3];
-        }
+        ParseSense(sense, written, last_.SenseKey, last_.Asc, last_.Ascq);
     }
     last_.Lasting = last_.Why == Cause::Gone || last_.Why == Cause::TimedOut;
 }

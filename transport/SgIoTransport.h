@@ -103,6 +103,9 @@ public:
     uint32_t TimeOut() const { return timeOutMs_; }
     // Told of every SG_IO after it returns; nullptr for none.
     void SetObserver(Observer* observer) { observer_ = observer; }
+    // The sense key, additional sense code and qualifier of LENGTH bytes of sense data in fixed
+    // (70h, 71h) or descriptor (72h, 73h) format; false when they hold neither.
+    static bool ParseSense(const uint8_t* sense, size_t length, uint8_t& key, uint8_t& asc, uint8_t& ascq);
     // TEST UNIT READY on the open drive: 1 when it answered GOOD (LastFailure says otherwise why).
     int TestUnitReady();
 

@@ -458,6 +458,20 @@ TEST(CliTrace, VerboseGivesOneLinePerCommandAndTwiceTheirData) {
         first += byte;
     }
     EXPECT_EQ(lines[5], "flashupgrade:   data in: " + first);
+    // What came in, not the room: 32 of the INQUIRY's 36 bytes, the identity's 16.
+    const auto bytesShown = [](const std::string& line) { return (line.size() - line.rfind(": ") - 1) / 3; };
+    EXPECT_EQ(lines[1].compare(0, 25, "flashupgrade:   data in: "), 0);
+    EXPECT_EQ(bytesShown(lines[1]), 32u);
+    EXPECT_EQ(bytesShown(lines[3]), 16u);
+
+    // Twice, on an upgrade: the data that went out.
+    CliBench upgrade;
+    upgrade.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    EXPECT_EQ(upgrade.Run("upgrade --yes -vv"), 0);
+    const Lines out = upgrade.ErrLines();
+    ASSERT_GE(out.size(), 6u);
+    EXPECT_EQ(out[4].compare(0, 44, "flashupgrade: 3B 07 00 00 00 00 00 40 00 00 "), 0) << out[4];
+    EXPECT_EQ(out[5], "flashupgrade:   data out: " + first);
 }
 
 // The standard names, as SPC lists them: a code off by one names another condition.

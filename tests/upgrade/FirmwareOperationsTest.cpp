@@ -178,6 +178,10 @@ TEST(FirmwareOperations, EachUpgradeOutcomeFromItsSmallestFaultSaysHowFarTheFlas
         EXPECT_EQ(outcome.Attempts, c.Attempts);
         EXPECT_EQ(outcome.Reason.Error, 0);
         EXPECT_EQ(LogLetters(rig.Drive.Drive), c.DriveLog);
+        // A write the drive accepted is the one that its read-back follows.
+        size_t accepted = 0;
+        for (const char* at = std::strstr(c.DriveLog, "WR"); at != nullptr; at = std::strstr(at + 2, "WR")) ++accepted;
+        EXPECT_EQ(outcome.ChunksAccepted, accepted);
         // The drive takes the chunks into its flash only on a commit that it accepted.
         EXPECT_EQ(rig.FlashHoldsImage(), c.Written == Writes::Committed && outcome.CommitAccepted);
         EXPECT_EQ(rig.Bench.Sleep.Pauses,

@@ -25,6 +25,14 @@ using Events = std::vector<std::string>;
 class RecordingSink final : public OperationSink {
 public:
     Events Seen;
+    bool WritingAllowed = true;
+    int ReadsAllowed = -1;   // chunk reads before the sink asks to stop; -1: all
+
+    bool MayStartWriting() override {
+        Note(WritingAllowed ? "may write" : "may not write");
+        return WritingAllowed;
+    }
+    bool MayReadOn() override { return ReadsAllowed < 0 || ReadsAllowed-- > 0; }
 
     void Started(uint32_t flashSize) override { Note("started " + Hex(flashSize)); }
     void ChunkWritten(uint32_t offset, uint32_t length) override { Note("written " + Hex(offset) + " " + Hex(length)); }
@@ -191,6 +199,32 @@ TEST(FirmwareOperations, EachUpgradeOutcomeFromItsSmallestFaultSaysHowFarTheFlas
     }
 }
 
+// The sink may stop an upgrade before its first write, and a read between two chunks; it is never
+// asked about reads while an upgrade writes.
+TEST(FirmwareOperations, TheSinkStopsBeforeTheFirstWriteOrBetweenReadsOnly) {
+    OperationsRig refused;
+    refused.Sink.WritingAllowed = false;
+    const OperationOutcome stopped = refused.Operations.Upgrade(refused.Bench.Transport, refused.Record, refused.Sink);
+    EXPECT_EQ(stopped.Result, Kind::Stopped);
+    EXPECT_EQ(stopped.Written, Writes::Nothing);
+    EXPECT_EQ(LogLetters(refused.Drive.Drive), "");
+    refused.ExpectNothingHeld();
+
+    OperationsRig writing;
+    writing.Sink.ReadsAllowed = 0;
+    EXPECT_TRUE(writing.Operations.Upgrade(writing.Bench.Transport, writing.Record, writing.Sink).Succeeded());
+    EXPECT_EQ(writing.Sink.Seen[1], "may write");
+    EXPECT_EQ(LogLetters(writing.Drive.Drive), "WRWRWRWRWRWRWRWRC");
+
+    OperationsRig reading;
+    reading.Sink.ReadsAllowed = 3;
+    const OperationOutcome read = reading.Operations.Verify(reading.Bench.Transport, reading.Record, reading.Sink);
+    EXPECT_EQ(read.Result, Kind::Stopped);
+    EXPECT_EQ(read.FlashOffset, 0xC000u);
+    EXPECT_EQ(LogLetters(reading.Drive.Drive), "DDD");
+    reading.ExpectNothingHeld();
+}
+
 TEST(FirmwareOperations, OutcomesCarryTheirDetails) {
     OperationsRig done;
     done.Drive.Drive.FailCommand(EmulatedDrive::Kind::Commit, 0, 1);
@@ -286,8 +320,11 @@ TEST(FirmwareOperations, TheSinkHearsOneUpgradeAndOneSaveInOrder) {
     OperationsRig upgrade;
     upgrade.Drive.Drive.CorruptReadBack(0x4000, 1);
     upgrade.Operations.Upgrade(upgrade.Bench.Transport, upgrade.Record, upgrade.Sink);
-    Events expected = {"started 20000",           "written 0 4000",    "verified 0 4000",   "written 4000 4000",
-                       "failed 4000 compare 1 0", "written 4000 4000", "verified 4000 4000"};
+    // The question before the first write comes once, after the start.
+    Events expected = {"started 20000",     "may write",
+                       "written 0 4000",    "verified 0 4000",
+                       "written 4000 4000", "failed 4000 compare 1 0",
+                       "written 4000 4000", "verified 4000 4000"};
     for (uint32_t at = 0x8000; at < 0x20000; at += 0x4000) {
         expected.push_back(ChunkEvent("written", at));
         expected.push_back(ChunkEvent("verified", at));

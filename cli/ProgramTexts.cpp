@@ -23,7 +23,7 @@ const char* ProgramTexts::Help() {
            "  --backup FILE        upgrade: first keep the drive's old flash in FILE\n"
            "                       (recommended: FILE is the way back to the old firmware)\n"
            "  --dry-run            upgrade: do everything short of the first write\n"
-           "  --no-verify          upgrade: no read-back of the whole flash after the commit\n"
+           "  --no-verify          upgrade: no read-back of the flash after the commit\n"
            "  --timeout SECONDS    the time one command may take (default 256)\n"
            "  -v, --verbose        every command sent, with its answer, on stderr; twice:\n"
            "                       and the first bytes of its data\n"

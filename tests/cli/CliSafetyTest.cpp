@@ -139,6 +139,8 @@ TEST(CliSignals, FromTheFirstWriteTheyAreHeldUntilTheUpgradeIsDoneAndSaidOnce) {
             EXPECT_EQ(line.compare(0, 14, "flashupgrade: "), 0);
         }
         EXPECT_EQ(said, 1u);
+        // The bar gives way to the line and goes on below it; no line is left empty.
+        for (const std::string& line : bench.ErrLines()) EXPECT_FALSE(line.empty());
     }
 }
 
@@ -448,9 +450,13 @@ TEST(CliTrace, VerboseGivesOneLinePerCommandAndTwiceTheirData) {
     CliBench twice;
     EmulatedDrive& second = twice.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
     std::memcpy(second.Flash(), twice.Image().data(), CliBench::ImageSize);
+    second.FailCommand(EmulatedDrive::Kind::Dump, 0x8000, 1);
     EXPECT_EQ(twice.Run("verify --verbose --verbose"), 0);
     const Lines lines = twice.ErrLines();
-    ASSERT_EQ(lines.size(), 20u);   // ten commands, each with the data that came in
+    // Eleven commands, each with the data that came in but the failed one, which brought none.
+    ASSERT_EQ(lines.size(), 21u);
+    EXPECT_EQ(lines[8].compare(0, 44, "flashupgrade: 3C 01 00 00 80 00 00 40 00 01 "), 0) << lines[8];
+    EXPECT_EQ(lines[9].compare(0, 44, "flashupgrade: 3C 01 00 00 80 00 00 40 00 01 "), 0) << lines[9];
     std::string first;
     char byte[4];
     for (size_t i = 0; i < 32; ++i) {

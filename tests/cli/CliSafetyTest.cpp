@@ -231,6 +231,18 @@ TEST(CliStatus, SomethingWrittenAndNotCompleteIsThreeWithWhatToDo) {
              });
          },
          3, 8, {"flashupgrade: /dev/sg0: gone: the drive is no longer there"}},
+        // A write with no answer may have reached the flash, the first one too.
+        {"no answer to the first write", "upgrade --yes",
+         [](CliBench& b, EmulatedDrive&) {
+             OnCommand(b, "3B07", 1, [&b] {
+                 Forced held;
+                 held.Active = held.Unanswered = true;
+                 held.DriverStatus = 0x06;
+                 b.Machine.Machine.Force(held);
+                 return 0;
+             });
+         },
+         3, 1, {"flashupgrade: /dev/sg0: the drive stopped answering: no answer within 256 s"}},
         {"the first chunk refused five times", "upgrade --yes",
          [](CliBench&, EmulatedDrive& d) { d.FailCommand(EmulatedDrive::Kind::WriteChunk, 0, 5); }, 1, 5,
          {"flashupgrade: /dev/sg0: the drive answered CHECK CONDITION, sense 04/44/00 HARDWARE ERROR, INTERNAL TARGET "

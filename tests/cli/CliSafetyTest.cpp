@@ -44,6 +44,26 @@ void SignalOn(CliBench& bench, const std::string& code, int n, int signal) {
     OnCommand(bench, code, n, [&bench, signal] { return bench.Signals.Deliver(signal) ? EINTR : 0; });
 }
 
+// The N-th command CODE finds the drive gone: it leaves sysfs and the call fails with ENODEV.
+void GoneOn(CliBench& bench, const std::string& code, int n) {
+    OnCommand(bench, code, n, [&bench] {
+        bench.Machine.Machine.DetachDevice({0, 0, 0, 0});
+        return ENODEV;
+    });
+}
+
+// The N-th command CODE never reaches the drive, and the kernel reports HOST and DRIVER status.
+void UnansweredOn(CliBench& bench, const std::string& code, int n, uint16_t host, uint16_t driver) {
+    OnCommand(bench, code, n, [&bench, host, driver] {
+        Forced lost;
+        lost.Active = lost.Unanswered = true;
+        lost.HostStatus = host;
+        lost.DriverStatus = driver;
+        bench.Machine.Machine.Force(lost);
+        return 0;
+    });
+}
+
 size_t Count(const EmulatedDrive& drive, unsigned code) {
     size_t n = 0;
     for (unsigned c : CliBench::CommandsAfterScan(drive)) n += c == code ? 1 : 0;
@@ -194,66 +214,27 @@ TEST(CliStatus, SomethingWrittenAndNotCompleteIsThreeWithWhatToDo) {
          {"flashupgrade: /dev/sg0: the drive answered CHECK CONDITION, sense 04/44/00 HARDWARE ERROR, INTERNAL TARGET "
           "FAILURE"}},
         {"the drive gone at the fifth write", "upgrade --yes",
-         [](CliBench& b, EmulatedDrive&) {
-             OnCommand(b, "3B07", 5, [&b] {
-                 b.Machine.Machine.DetachDevice({0, 0, 0, 0});
-                 return ENODEV;
-             });
-         },
+         [](CliBench& b, EmulatedDrive&) { GoneOn(b, "3B07", 5); },
          3, 5, {"flashupgrade: /dev/sg0: gone: the drive is no longer there"}},
         {"the link lost at the third read-back", "upgrade --yes",
-         [](CliBench& b, EmulatedDrive&) {
-             OnCommand(b, "3C02", 3, [&b] {
-                 Forced lost;
-                 lost.Active = lost.Unanswered = true;
-                 lost.HostStatus = 0x01;
-                 b.Machine.Machine.Force(lost);
-                 return 0;
-             });
-         },
+         [](CliBench& b, EmulatedDrive&) { UnansweredOn(b, "3C02", 3, 0x01, 0); },
          3, 3, {"flashupgrade: /dev/sg0: gone: the drive's link was lost (host status 0x01)"}},
         {"no answer to the fourth write", "upgrade --yes --timeout 5",
-         [](CliBench& b, EmulatedDrive&) {
-             OnCommand(b, "3B07", 4, [&b] {
-                 Forced held;
-                 held.Active = held.Unanswered = true;
-                 held.HostStatus = 0x03;
-                 b.Machine.Machine.Force(held);
-                 return 0;
-             });
-         },
+         [](CliBench& b, EmulatedDrive&) { UnansweredOn(b, "3B07", 4, 0x03, 0); },
          3, 4, {"flashupgrade: /dev/sg0: the drive stopped answering: no answer within 5 s"}},
         {"the drive gone during the read-back after the commit", "upgrade --yes",
-         [](CliBench& b, EmulatedDrive&) {
-             OnCommand(b, "3C01", 4, [&b] {
-                 b.Machine.Machine.DetachDevice({0, 0, 0, 0});
-                 return ENODEV;
-             });
-         },
+         [](CliBench& b, EmulatedDrive&) { GoneOn(b, "3C01", 4); },
          3, 8, {"flashupgrade: /dev/sg0: gone: the drive is no longer there"}},
         // A write with no answer may have reached the flash, the first one too.
         {"no answer to the first write", "upgrade --yes",
-         [](CliBench& b, EmulatedDrive&) {
-             OnCommand(b, "3B07", 1, [&b] {
-                 Forced held;
-                 held.Active = held.Unanswered = true;
-                 held.DriverStatus = 0x06;
-                 b.Machine.Machine.Force(held);
-                 return 0;
-             });
-         },
+         [](CliBench& b, EmulatedDrive&) { UnansweredOn(b, "3B07", 1, 0, 0x06); },
          3, 1, {"flashupgrade: /dev/sg0: the drive stopped answering: no answer within 256 s"}},
         {"the first chunk refused five times", "upgrade --yes",
          [](CliBench&, EmulatedDrive& d) { d.FailCommand(EmulatedDrive::Kind::WriteChunk, 0, 5); }, 1, 5,
          {"flashupgrade: /dev/sg0: the drive answered CHECK CONDITION, sense 04/44/00 HARDWARE ERROR, INTERNAL TARGET "
           "FAILURE"}},
         {"the drive gone before the first write", "upgrade --yes",
-         [](CliBench& b, EmulatedDrive&) {
-             OnCommand(b, "3B07", 1, [&b] {
-                 b.Machine.Machine.DetachDevice({0, 0, 0, 0});
-                 return ENODEV;
-             });
-         },
+         [](CliBench& b, EmulatedDrive&) { GoneOn(b, "3B07", 1); },
          2, 1, {"flashupgrade: /dev/sg0: gone: the drive is no longer there"}},
     };
     for (const Case& c : cases) {

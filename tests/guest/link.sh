@@ -8,25 +8,18 @@ fu=/opt/flashupgrade
 # The first open of a block node makes the kernel read the disc's table of contents: done here,
 # outside the markers.
 run list $fu list
-incomplete() {  # the status-3 line for NODE
-  echo "Do not power off or restart the computer or the drive: its firmware may be incomplete. Run the same upgrade again: $fu upgrade --device $1"
-}
 
 # The link dropped at the fifth write; the target refuses to serve the drive for a while.
 marker /dev/sg0
 run drop $fu upgrade --yes --device /dev/sr0 --timeout 5
 marker /dev/sg0
 check "link dropped: exit 3" exited drop 3
-check "link dropped: the last line says what to do" [ "$(tail -1 /tmp/drop.out)" = "$(incomplete /dev/sr0)" ]
+check "link dropped: the last line says what to do" [ "$(tail -1 /tmp/drop.out)" = "$(incomplete $fu /dev/sr0)" ]
 figure drop-ms "$(cat /tmp/drop.ms)"
 # Once the target serves the drive again, the same upgrade completes it.
 waited=0
 until sg_turs /dev/sg0 >/dev/null 2>&1 || [ "$waited" -ge 120 ]; do sleep 0.5; waited=$((waited + 1)); done
-marker /dev/sg0
-run drop-again $fu upgrade --yes --device /dev/sr0
-marker /dev/sg0
-check "link back: the same upgrade again: exit 0" exited drop-again 0
-check "link back: the flash read back equals the image" says drop-again out "flash equals image version 1.10"
+upgrade_again drop-again $fu /dev/sr0 /dev/sg0 "link back: the same upgrade again"
 
 # A write the drive does not answer in time: one attempt, the time-out, status 3.
 marker /dev/sg1
@@ -34,7 +27,7 @@ run hold $fu upgrade --yes --device /dev/sr1 --timeout 5
 marker /dev/sg1
 check "held write: exit 3" exited hold 3
 check "held write: no answer within 5 s" says hold err "flashupgrade: /dev/sg1: the drive stopped answering: no answer within 5 s"
-check "held write: the last line says what to do" [ "$(tail -1 /tmp/hold.out)" = "$(incomplete /dev/sr1)" ]
+check "held write: the last line says what to do" [ "$(tail -1 /tmp/hold.out)" = "$(incomplete $fu /dev/sr1)" ]
 figure hold-ms "$(cat /tmp/hold.ms)"
 check "held write: over in less than 10 s" [ "$(cat /tmp/hold.ms)" -lt 10000 ]
 

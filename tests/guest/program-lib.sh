@@ -35,3 +35,18 @@ says() { grep -qxF -- "$3" "/tmp/$1.$2"; }              # says NAME out|err LINE
 mentions() { grep -qF -- "$3" "/tmp/$1.$2"; }           # mentions NAME out|err TEXT
 # figure NAME VALUE: a number for the host's summary.
 figure() { echo "figure $1 $2"; }
+
+# incomplete PROGRAM NODE: the last line of an upgrade of NODE that wrote and did not complete.
+incomplete() {
+  echo "Do not power off or restart the computer or the drive: its firmware may be incomplete. Run the same upgrade again: $1 upgrade --device $2"
+}
+
+# upgrade_again NAME PROGRAM NODE GENERIC WHAT: the same upgrade once more, between markers on
+# GENERIC; it must complete, with the flash read back equal to image version 1.10.
+upgrade_again() {
+  marker "$4"
+  run "$1" "$2" upgrade --yes --device "$3"
+  marker "$4"
+  check "$5: exit 0" exited "$1" 0
+  check "$5: the flash read back equals the image" says "$1" out "flash equals image version 1.10"
+}

@@ -11,9 +11,6 @@ fu=/opt/flashupgrade
 # outside the markers.
 run list $fu list
 mkdir -p /dev/pts && mount -t devpts devpts /dev/pts
-incomplete() {  # the status-3 line for NODE
-  echo "Do not power off or restart the computer or the drive: its firmware may be incomplete. Run the same upgrade again: $fu upgrade --device $1"
-}
 # after_line FILE TEXT: waits (up to 30 s) until FILE holds TEXT.
 after_line() {
   waited=0
@@ -70,11 +67,7 @@ marker /dev/sg4
 signal_during kill /dev/sr4 "$fourth_chunk" KILL
 marker /dev/sg4
 check "SIGKILL during the write: killed" exited kill 137
-marker /dev/sg4
-run kill-again $fu upgrade --yes --device /dev/sr4
-marker /dev/sg4
-check "after SIGKILL the next run: exit 0" exited kill-again 0
-check "after SIGKILL the next run: the flash read back equals the image" says kill-again out "flash equals image version 1.10"
+upgrade_again kill-again $fu /dev/sr4 /dev/sg4 "after SIGKILL the next run"
 
 # The drive refuses the commit: the chunks are saved, the upgrade is not done.
 marker /dev/sg5
@@ -82,7 +75,7 @@ run commit $fu upgrade --yes --device /dev/sr5
 marker /dev/sg5
 check "refused commit: exit 3" exited commit 3
 check "refused commit: said" says commit out "The drive did not accept the commit of image version 1.10"
-check "refused commit: the last line says what to do" [ "$(tail -1 /tmp/commit.out)" = "$(incomplete /dev/sr5)" ]
+check "refused commit: the last line says what to do" [ "$(tail -1 /tmp/commit.out)" = "$(incomplete $fu /dev/sr5)" ]
 
 # The drive restarts after the commit: a unit attention, then NOT READY three times.
 marker /dev/sg6

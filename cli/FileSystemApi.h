@@ -9,8 +9,9 @@
 // it, flushed, renamed over it). Every result is 0 or the errno of the failed call.
 class FileSystemApi {
 public:
-    // ENOENT when PATH does not exist.
-    virtual int FileLength(const char* path, uint64_t* length) = 0;
+    // The length of the file at PATH (links followed) and whether it is a regular file; ENOENT
+    // when PATH does not exist.
+    virtual int Examine(const char* path, uint64_t* length, bool* regular) = 0;
     // A new file, opened for writing, in the folder of BESIDE with a name that starts with
     // BESIDE's; its name into PATH.
     virtual int CreateTemporary(const std::string& beside, std::string& path, int* fd) = 0;

@@ -6,6 +6,7 @@ FlashBackup::FlashBackup(FirmwareOperations& operations, FileSystemApi& files)
 OperationOutcome FlashBackup::Keep(DriveTransport& transport, const DeviceRecord& drive, const std::string& path,
                                    OperationSink& sink) {
     path_ = path;
+    replaced_ = false;
     error_ = files_.CreateTemporary(path, temporary_, &fd_);
     if (error_ != 0) {
         fd_ = -1;
@@ -35,6 +36,7 @@ bool FlashBackup::Receive(const uint8_t* flash, uint32_t size) {
     const int closed = CloseTemporary();
     if (error_ == 0) error_ = closed;
     if (error_ == 0) error_ = files_.Rename(temporary_.c_str(), path_.c_str());
+    replaced_ = error_ == 0;
     // Only a flushed folder keeps the new name after a power cut; until then the upgrade waits.
     if (error_ == 0) error_ = files_.SyncFolderOf(path_.c_str());
     return error_ == 0;

@@ -10,10 +10,10 @@
 #include "upgrade/OperationOutcome.h"
 #include "upgrade/OperationSink.h"
 
-// The back-up before an upgrade: the drive's whole flash read with the Save loop (its chunks and
-// retries) into a file that is either complete and on disk or not there at all. The dump goes to
-// a temporary file beside FILE, is flushed and then renamed over FILE; a failure anywhere removes
-// the temporary file and leaves FILE as it was.
+// The drive's whole flash kept in a file, for the back-up before an upgrade and for save: read
+// with the Save loop (its chunks and retries) into a file that is either complete and on disk or
+// not there at all. The dump goes to a temporary file beside FILE, is flushed and then renamed
+// over FILE; a failure before the rename removes the temporary file and leaves FILE as it was.
 class FlashBackup final : private FirmwareOperations::FlashReceiver {
 public:
     FlashBackup(FirmwareOperations& operations, FileSystemApi& files);
@@ -24,6 +24,8 @@ public:
                           OperationSink& sink);
     // The errno of the file step that failed; 0 when none did.
     int FileError() const { return error_; }
+    // Whether FILE holds the flash: only the flush of its folder may have failed after that.
+    bool Replaced() const { return replaced_; }
 
 private:
     // Writes the flash into the temporary file and puts it in the back-up's place.
@@ -37,4 +39,5 @@ private:
     std::string temporary_;
     int fd_ = -1;
     int error_ = 0;
+    bool replaced_ = false;
 };

@@ -59,18 +59,19 @@ bool MayHaveWritten(const OperationOutcome& outcome) {
 
 // One drive of the list as a JSON object: its number, address, texts (trimmed and as sent),
 // version, controller, flash size and node.
-void DriveJson(JsonWriter& json, size_t number, const DeviceRecord& record) {
+void DriveJson(JsonWriter& json, size_t number, const DeviceRecord& record,
+               const SgIoTransport::ScsiAddress& address) {
     json.BeginObject();
     json.Key("number");
     json.Number(number);
     json.Key("host");
-    json.Number(record.PortNumber);
+    json.Number(address.Host);
     json.Key("channel");
-    json.Number(record.PathId);
+    json.Number(address.Channel);
     json.Key("target");
-    json.Number(record.TargetId);
+    json.Number(address.Target);
     json.Key("lun");
-    json.Number(record.Lun);
+    json.Number(address.Lun);
     json.Key("vendor");
     json.String(ProgramTexts::Trimmed(record.Vendor, sizeof record.Vendor));
     json.Key("product");
@@ -103,6 +104,10 @@ FlashUpgradeProgram::FlashUpgradeProgram(const Platform& platform)
       interruption_(platform.Signals),
       watch_(bar_, console_, interruption_),
       operations_(FirmwareOperations::Platform{platform.Files, platform.Sleep, platform.Buffers, platform.Slot}) {}
+
+std::string FlashUpgradeProgram::Line(const DeviceRecord& drive) const {
+    return ProgramTexts::DriveLine(drive, platform_.Transport.AddressOf(drive));
+}
 
 void FlashUpgradeProgram::Out(const std::string& line) { console_.Line(TerminalApi::Stream::Out, line); }
 
@@ -189,24 +194,30 @@ int FlashUpgradeProgram::Choose(DeviceRecord& drive) {
         drive = *drives_.At(options_.DriveNumber - 1);
         return 0;
     }
-    if (!options_.DevicePath.empty()) {
-        for (size_t i = 0; i < count; ++i) {
-            if (ProgramTexts::Node(*drives_.At(i)) == options_.DevicePath) {
-                drive = *drives_.At(i);
-                return 0;
-            }
-        }
-        Err("flashupgrade: no drive of the family at " + options_.DevicePath);
-        return ExitEnvironment;
-    }
+    if (!options_.DevicePath.empty()) return ChooseByPath(drive);
     if (count == 1) {
         drive = *drives_.At(0);
         return 0;
     }
     Err("flashupgrade: " + std::to_string(count) + " drives found: name one with --drive N or --device PATH");
     for (size_t i = 0; i < count; ++i) {
-        Err(std::to_string(i + 1) + ": " + ProgramTexts::DriveLine(*drives_.At(i)) + " " +
+        Err(std::to_string(i + 1) + ": " + Line(*drives_.At(i)) + " " +
             ProgramTexts::Node(*drives_.At(i)));
+    }
+    return ExitEnvironment;
+}
+
+int FlashUpgradeProgram::ChooseByPath(DeviceRecord& drive) {
+    using PathIs = SgIoTransport::PathIs;
+    const std::string& path = options_.DevicePath;
+    size_t position = 0;
+    int error = 0;
+    switch (platform_.Transport.FindByPath(path, drives_, &position, &error)) {
+    case PathIs::ListedDrive: drive = *drives_.At(position); return 0;
+    case PathIs::Missing: Err("flashupgrade: " + path + ": no such file"); break;
+    case PathIs::NotADevice: Err("flashupgrade: " + path + ": not a device node"); break;
+    case PathIs::OtherDevice: Err("flashupgrade: no drive of the family at " + path); break;
+    case PathIs::Unreadable: Err("flashupgrade: " + path + ": " + std::strerror(error)); break;
     }
     return ExitEnvironment;
 }
@@ -218,14 +229,16 @@ int FlashUpgradeProgram::List() {
         json.BeginObject();
         json.Key("drives");
         json.BeginArray();
-        for (size_t i = 0; i < drives_.Count(); ++i) DriveJson(json, i + 1, *drives_.At(i));
+        for (size_t i = 0; i < drives_.Count(); ++i) {
+            DriveJson(json, i + 1, *drives_.At(i), platform_.Transport.AddressOf(*drives_.At(i)));
+        }
         json.EndArray();
         json.EndObject();
         Out(json.Text());
         return scanned;
     }
     for (size_t i = 0; i < drives_.Count(); ++i) {
-        Out(std::to_string(i + 1) + ": " + ProgramTexts::DriveLine(*drives_.At(i)) + " " +
+        Out(std::to_string(i + 1) + ": " + Line(*drives_.At(i)) + " " +
             ProgramTexts::Node(*drives_.At(i)));
     }
     return scanned;
@@ -275,7 +288,8 @@ int FlashUpgradeProgram::Image() {
 
 int FlashUpgradeProgram::MayOverwrite(const std::string& path, bool ask) {
     uint64_t length = 0;
-    const int error = platform_.FileSystem.FileLength(path.c_str(), &length);
+    bool regular = true;
+    const int error = platform_.FileSystem.Examine(path.c_str(), &length, &regular);
     if (error == ENOENT || (error == 0 && length == 0)) return 0;
     if (!options_.Yes && !platform_.Terminal.InputIsTerminal()) {
         Err("flashupgrade: " + path + " exists: add --yes to overwrite it where no one can be asked");
@@ -293,6 +307,10 @@ int FlashUpgradeProgram::MayOverwrite(const std::string& path, bool ask) {
 int FlashUpgradeProgram::Failed(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path,
                                 bool upgrade) {
     const TransportFailure& reason = outcome.Reason;
+    if (reason.Why == Cause::Replaced) {
+        Err(Replaced(drive));
+        return ExitEnvironment;
+    }
     const bool written = upgrade && MayHaveWritten(outcome);
     // The system refused the open, or every command, before anything was written: that, once,
     // is what happened; the operation's own text would only repeat it as a failure of the drive.
@@ -312,6 +330,20 @@ void FlashUpgradeProgram::Explain(const OperationOutcome& outcome, const DeviceR
     if (!text.empty()) Out(text);
     const std::string why = FailureTexts::Reason(outcome.Reason, platform_.Transport.TimeOut());
     if (!why.empty()) Err(why);
+}
+
+std::string FlashUpgradeProgram::Replaced(const DeviceRecord& drive) const {
+    const DeviceRecord& now = platform_.Transport.Replacement();
+    std::string answer;
+    if (platform_.Transport.ReplacementOfFamily()) {
+        answer = Line(now);
+    } else if (now.Vendor[0] != '\0') {
+        answer = std::string(now.Vendor, 8) + " " + std::string(now.Product, 16) + ", no drive of the family";
+    } else {
+        answer = "a device that is no drive of the family";
+    }
+    return "flashupgrade: " + ProgramTexts::Node(drive) + " now answers as " + answer + ", not as the listed " +
+           Line(drive) + ": nothing was written";
 }
 
 int FlashUpgradeProgram::Incomplete(const DeviceRecord& drive) {
@@ -336,10 +368,28 @@ int FlashUpgradeProgram::KeepBackup(const DeviceRecord& drive) {
         return 0;
     }
     if (kept.Result == Kind::Stopped) return Interrupted(interruption_.Stop(), path);
-    const int status = Failed(kept, drive, path);
-    if (keeper.FileError() != 0) Err("flashupgrade: " + path + ": " + std::strerror(keeper.FileError()));
+    const int status = NotKept(kept, keeper, drive, path);
     Out("Back-up not kept: nothing was written to the drive");
     return status;
+}
+
+int FlashUpgradeProgram::NotKept(const OperationOutcome& outcome, const FlashBackup& keeper,
+                                 const DeviceRecord& drive, const std::string& path) {
+    if (keeper.FileError() == 0) return Failed(outcome, drive, path);
+    Err("flashupgrade: " + path + ": " + std::strerror(keeper.FileError()));
+    return ExitEnvironment;
+}
+
+int FlashUpgradeProgram::MayKeepIn(const std::string& path) {
+    uint64_t length = 0;
+    bool regular = true;
+    const int error = platform_.FileSystem.Examine(path.c_str(), &length, &regular);
+    // The new file is renamed over PATH: that would put a folder's or a device's name on it.
+    if (error == 0 && !regular) {
+        Err("flashupgrade: " + path + ": not a regular file");
+        return ExitEnvironment;
+    }
+    return MayOverwrite(path, true);
 }
 
 int FlashUpgradeProgram::PrepareToWrite(const DeviceRecord& drive) {
@@ -353,7 +403,7 @@ int FlashUpgradeProgram::PrepareToWrite(const DeviceRecord& drive) {
     }
     const bool backup = !options_.BackupFile.empty();
     if (backup) {
-        const int overwrite = MayOverwrite(options_.BackupFile, true);
+        const int overwrite = MayKeepIn(options_.BackupFile);
         if (overwrite != 0) return overwrite;
     }
     if (!options_.DryRun) {
@@ -361,7 +411,7 @@ int FlashUpgradeProgram::PrepareToWrite(const DeviceRecord& drive) {
             Err("flashupgrade: no terminal to ask before writing the firmware: add --yes");
             return ExitEnvironment;
         }
-        const std::string question = "Write image version " + ImageVersion() + " to " + ProgramTexts::DriveLine(drive) +
+        const std::string question = "Write image version " + ImageVersion() + " to " + Line(drive) +
                                      (backup ? ", keeping a back-up of its flash in " + options_.BackupFile + "?"
                                              : ", without a back-up of its flash (--backup FILE keeps one)?");
         if (!console_.Confirm(question)) {
@@ -390,13 +440,13 @@ int FlashUpgradeProgram::Upgrade() {
     if (prepared != 0) return prepared;
 
     Out(OperationTexts::UpgradeStarts());
-    watch_.Writing("image version " + ImageVersion() + " is written to " + ProgramTexts::DriveLine(drive) + " " +
+    watch_.Writing("image version " + ImageVersion() + " is written to " + Line(drive) + " " +
                    ProgramTexts::Node(drive));
     const OperationOutcome outcome = operations_.Upgrade(platform_.Transport, drive, watch_, options_.DryRun);
     switch (outcome.Result) {
     case Kind::StoppedBeforeWriting:
         if (const int signal = interruption_.Stop()) return Interrupted(signal, std::string());
-        Out("Dry run: " + ProgramTexts::DriveLine(drive) + " " + ProgramTexts::Node(drive) +
+        Out("Dry run: " + Line(drive) + " " + ProgramTexts::Node(drive) +
             " would get image version " + ImageVersion() + "; nothing was written");
         return ExitDone;
     case Kind::Stopped: return Interrupted(interruption_.Stop(), std::string());
@@ -410,6 +460,9 @@ int FlashUpgradeProgram::Upgrade() {
 }
 
 int FlashUpgradeProgram::Committed(const OperationOutcome& outcome, const DeviceRecord& drive) {
+    // The new firmware may well answer with another version, or other texts: from here on the
+    // drive at the node is the one just written.
+    platform_.Transport.SetIdentityCheck(false);
     // The chunks went with the save mode: a refused commit leaves the flash written but the
     // upgrade not done.
     if (!outcome.CommitAccepted) {
@@ -459,18 +512,22 @@ int FlashUpgradeProgram::Save() {
     DeviceRecord drive;
     const int chosen = Choose(drive);
     if (chosen != 0) return chosen;
-    // The operation asks its own question; here only whether anyone can answer it.
-    const int overwrite = MayOverwrite(options_.File, false);
+    const std::string& path = options_.File;
+    const int overwrite = MayKeepIn(path);
     if (overwrite != 0) return overwrite;
-    uint64_t length = 0;
-    const bool existed = platform_.FileSystem.FileLength(options_.File.c_str(), &length) != ENOENT;
+    // The flash goes into a new file beside PATH that takes PATH's place only once it is whole
+    // and on disk: a dump that fails leaves PATH as it was.
+    FlashBackup keeper(operations_, platform_.FileSystem);
     Out(OperationTexts::SaveStarts());
-    const OperationOutcome outcome = operations_.Save(platform_.Transport, drive, options_.File, console_, watch_);
-    // A file that the save made and could not fill is not left behind.
-    if (!outcome.Succeeded() && !existed) platform_.FileSystem.Remove(options_.File.c_str());
-    if (outcome.Result == Kind::Stopped) return Interrupted(interruption_.Stop(), options_.File);
-    if (!outcome.Succeeded()) return Failed(outcome, drive, options_.File);
-    Out(OperationTexts::Status(outcome, drive, options_.File));
+    const OperationOutcome outcome = keeper.Keep(platform_.Transport, drive, path, watch_);
+    if (outcome.Result == Kind::Stopped) return Interrupted(interruption_.Stop(), path);
+    if (!outcome.Succeeded()) {
+        const int status = NotKept(outcome, keeper, drive, path);
+        Out(keeper.Replaced() ? path + " holds the flash, but may not survive a power cut"
+                              : path + " left as it was");
+        return status;
+    }
+    Out("Saved " + std::to_string(drive.FlashSize) + " bytes of flash from " + Line(drive) + " to " + path);
     return ExitDone;
 }
 

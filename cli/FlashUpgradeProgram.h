@@ -7,6 +7,7 @@
 #include "cli/CommandTrace.h"
 #include "cli/Console.h"
 #include "cli/FileSystemApi.h"
+#include "cli/FlashBackup.h"
 #include "cli/Interruption.h"
 #include "cli/OperationWatch.h"
 #include "cli/ProgressBar.h"
@@ -90,6 +91,19 @@ private:
     int CheckAfterCommit(const DeviceRecord& drive);
     // Ends the program for SIGNAL with nothing written; WHAT is left as it was.
     int Interrupted(int signal, const std::string& what);
+    // Tells why the flash was not kept in PATH (a file step's errno names PATH, status 2); the
+    // exit status.
+    int NotKept(const OperationOutcome& outcome, const FlashBackup& keeper, const DeviceRecord& drive,
+                const std::string& path);
+    // PATH may receive the flash: not a folder or a device, and, when it has content, the user
+    // agrees to lose it. 0 to go on, or the exit status.
+    int MayKeepIn(const std::string& path);
+    // Takes the listed drive whose node the --device path names; 0, or the exit status.
+    int ChooseByPath(DeviceRecord& drive);
+    // "(H, C, T, L) VENDOR PRODUCT Version X.Y" of DRIVE with its whole address.
+    std::string Line(const DeviceRecord& drive) const;
+    // The line for a drive that now answers otherwise than when it was listed.
+    std::string Replaced(const DeviceRecord& drive) const;
     std::string ImageVersion() const;
     bool ImageChecksumGood() const;
 

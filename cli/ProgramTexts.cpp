@@ -51,10 +51,10 @@ const char* ProgramTexts::Version() {
     return "flashupgrade 1.51";
 }
 
-std::string ProgramTexts::DriveLine(const DeviceRecord& record) {
+std::string ProgramTexts::DriveLine(const DeviceRecord& record, const SgIoTransport::ScsiAddress& address) {
     char line[128];
-    std::snprintf(line, sizeof line, "(%u, %u, %u, %u) %.8s %.16s Version %u.%u", unsigned{record.PortNumber},
-                  unsigned{record.PathId}, unsigned{record.TargetId}, unsigned{record.Lun}, record.Vendor,
+    std::snprintf(line, sizeof line, "(%u, %u, %u, %u) %.8s %.16s Version %u.%u", unsigned{address.Host},
+                  unsigned{address.Channel}, unsigned{address.Target}, unsigned{address.Lun}, record.Vendor,
                   record.Product, unsigned{record.VersionMajor}, unsigned{record.VersionMinor});
     return line;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "transport/DeviceRecord.h"
+#include "transport/SgIoTransport.h"
 
 // The texts of the front-end that the operations do not have: help, version, the drive's line,
 // and the reasons of the environment.
@@ -12,8 +13,9 @@ public:
     static const char* Help();
     static const char* Version();   // "flashupgrade 1.51"
 
-    // "(H, C, T, L) VENDOR PRODUCT Version X.Y", the drop-down's line: texts as the drive sent them.
-    static std::string DriveLine(const DeviceRecord& record);
+    // "(H, C, T, L) VENDOR PRODUCT Version X.Y", the drop-down's line: texts as the drive sent
+    // them, the address whole as the transport found it.
+    static std::string DriveLine(const DeviceRecord& record, const SgIoTransport::ScsiAddress& address);
     // The drive's node as listed.
     static std::string Node(const DeviceRecord& record);
     // A text field of the record without its trailing blanks.

@@ -22,6 +22,7 @@ struct TransportFailure {
         Gone,      // the drive or its link is no longer there
         TimedOut,  // the drive gave no answer within the command's time-out
         Failed,    // the kernel or the adapter reported another error (HostStatus, DriverStatus)
+        Replaced,  // another device answers where the listed drive was; no firmware command went to it
     };
 
     static constexpr uint8_t SenseNotReady = 0x02;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <scsi/sg.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <string>
@@ -19,6 +20,9 @@ public:
     virtual int ReadAttribute(const char* path, char* text, size_t room, size_t* length) = 0;
     // open(2) with FLAGS (O_RDWR, O_NONBLOCK, O_EXCL ...); the descriptor into *fd.
     virtual int Open(const char* path, int flags, int* fd) = 0;
+    // stat(2) of PATH, links followed: its file type (S_IFBLK, S_IFCHR, S_IFREG ..., the
+    // st_mode bits of S_IFMT) into *type and, for a device node, its device number into *device.
+    virtual int Stat(const char* path, mode_t* type, dev_t* device) = 0;
     // ioctl(fd, SG_IO, header): 0 when the command went through the kernel, whatever the drive
     // answered; the outcome is in the header's status fields.
     virtual int SendScsi(int fd, sg_io_hdr_t* header) = 0;

@@ -1,6 +1,7 @@
 #include "transport/SgIoTransport.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,11 +11,14 @@
 
 namespace {
 
-constexpr unsigned NumberLimit = 255;   // the record's address fields are 8 bits wide
+constexpr uint32_t RecordNumberLimit = 255;   // the record's address fields are 8 bits wide
+// A unit attention (a disc inserted, a reset) is reported once, by the next command that is not
+// INQUIRY: the identity query meets it and is asked again.
+constexpr int IdentityAttempts = 3;
 constexpr size_t TypeRoom = 16;
 constexpr size_t NodeNameLimit = 32;   // "sr0", "sg12": a longer name is no node of ours
 
-bool ParseNumber(const std::string& text, size_t& at, unsigned& value) {
+bool ParseNumber(const std::string& text, size_t& at, uint32_t& value) {
     const size_t start = at;
     unsigned long number = 0;
     while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
@@ -22,8 +26,20 @@ bool ParseNumber(const std::string& text, size_t& at, unsigned& value) {
         if (number > 0xFFFFFFFFul) return false;
         ++at;
     }
-    value = static_cast<unsigned>(number);
+    value = static_cast<uint32_t>(number);
     return at > start;
+}
+
+uint8_t RecordNumber(uint32_t number) {
+    return static_cast<uint8_t>(number < RecordNumberLimit ? number : RecordNumberLimit);
+}
+
+// Whether the identification that the drive gave now is the one it gave the scan.
+bool SameIdentity(const DeviceRecord& listed, const DeviceRecord& now) {
+    return std::memcmp(listed.Vendor, now.Vendor, sizeof listed.Vendor) == 0 &&
+           std::memcmp(listed.Product, now.Product, sizeof listed.Product) == 0 &&
+           listed.ControllerId == now.ControllerId && listed.VersionMajor == now.VersionMajor &&
+           listed.VersionMinor == now.VersionMinor && listed.FlashSize == now.FlashSize;
 }
 
 bool IsNodeName(const std::string& name) {
@@ -69,9 +85,9 @@ SgIoTransport::SgIoTransport(LinuxScsiApi& scsi)
     : scsi_(scsi), command_(DescriptorTraits{scsi}, &CommandFd), hold_(DescriptorTraits{scsi}, &HoldFd) {
     std::vector<std::string> names;
     if (scsi_.ListDirectory(DevicesDirectory, names) == 0) {
-        std::set<unsigned> hosts;
+        std::set<uint32_t> hosts;
         for (const std::string& name : names) {
-            Address address;
+            ScsiAddress address;
             if (ParseAddress(name, address)) hosts.insert(address.Host);
         }
         AdapterCount = static_cast<uint32_t>(hosts.size());
@@ -84,9 +100,9 @@ SgIoTransport::~SgIoTransport() {
     CloseAll();
 }
 
-bool SgIoTransport::ParseAddress(const std::string& name, Address& address) {
+bool SgIoTransport::ParseAddress(const std::string& name, ScsiAddress& address) {
     // H:C:T:L in decimal; sysfs lists hosts and targets ("host0", "target0:0:0") beside them.
-    unsigned parts[4];
+    uint32_t parts[4];
     size_t at = 0;
     for (int i = 0; i < 4; ++i) {
         if (i > 0) {
@@ -96,52 +112,50 @@ bool SgIoTransport::ParseAddress(const std::string& name, Address& address) {
         if (!ParseNumber(name, at, parts[i])) return false;
     }
     if (at != name.size()) return false;
-    address = {parts[0], parts[1], parts[2], parts[3]};
+    address.Host = parts[0];
+    address.Channel = parts[1];
+    address.Target = parts[2];
+    address.Lun = parts[3];
     return true;
 }
 
-std::string SgIoTransport::DeviceDirectory() const {
+std::string SgIoTransport::DeviceDirectory(const ScsiAddress& address) {
     char path[96];
-    std::snprintf(path, sizeof path, "%s/%u:%u:%u:%u", DevicesDirectory, unsigned{CurrentDevice.PortNumber},
-                  unsigned{CurrentDevice.PathId}, unsigned{CurrentDevice.TargetId}, unsigned{CurrentDevice.Lun});
+    std::snprintf(path, sizeof path, "%s/%u:%u:%u:%u", DevicesDirectory, unsigned{address.Host},
+                  unsigned{address.Channel}, unsigned{address.Target}, unsigned{address.Lun});
     return path;
 }
 
 void SgIoTransport::EnumerateDevices(DeviceList& list) {
     scanFailures_.clear();
+    listed_.clear();
     std::vector<std::string> names;
-    std::vector<Address> candidates;
+    std::vector<ScsiAddress> candidates;
     if (scsi_.ListDirectory(DevicesDirectory, names) == 0) {
         for (const std::string& name : names) {
-            Address address;
-            if (!ParseAddress(name, address)) continue;
-            if (address.Lun != 0) continue;
-            if (address.Host >= NumberLimit || address.Channel >= NumberLimit || address.Target >= NumberLimit) continue;
-            candidates.push_back(address);
+            ScsiAddress address;
+            if (ParseAddress(name, address) && address.Lun == 0) candidates.push_back(address);
         }
     }
-    // Directory order is the file system's; the list is in bus order.
-    std::sort(candidates.begin(), candidates.end(), [](const Address& a, const Address& b) {
+    // Directory order is the file system's; the list is in numeric order of the addresses.
+    std::sort(candidates.begin(), candidates.end(), [](const ScsiAddress& a, const ScsiAddress& b) {
         if (a.Host != b.Host) return a.Host < b.Host;
         if (a.Channel != b.Channel) return a.Channel < b.Channel;
         return a.Target < b.Target;
     });
-    for (const Address& address : candidates) {
-        CurrentDevice.PortNumber = static_cast<uint8_t>(address.Host);
-        CurrentDevice.PathId = static_cast<uint8_t>(address.Channel);
-        CurrentDevice.TargetId = static_cast<uint8_t>(address.Target);
-        ExamineCandidate(list);
-    }
+    for (const ScsiAddress& address : candidates) ExamineCandidate(address, list);
     ClearDeviceRecord(CurrentDevice);
 }
 
-bool SgIoTransport::IsCdRomDevice() {
+bool SgIoTransport::IsCdRomDevice(const ScsiAddress& address) {
     char text[TypeRoom];
     size_t length = 0;
-    if (scsi_.ReadAttribute((DeviceDirectory() + "/type").c_str(), text, sizeof text, &length) != 0) return false;
+    if (scsi_.ReadAttribute((DeviceDirectory(address) + "/type").c_str(), text, sizeof text, &length) != 0) {
+        return false;
+    }
     if (length > sizeof text) return false;
     size_t at = 0;
-    unsigned type = 0;
+    uint32_t type = 0;
     const std::string value(text, length);
     if (!ParseNumber(value, at, type)) return false;
     while (at < value.size() && (value[at] == '\n' || value[at] == ' ')) ++at;
@@ -161,25 +175,48 @@ int SgIoTransport::NodeBelow(const std::string& directory, std::string& node) {
     return ENOENT;
 }
 
+const SgIoTransport::Listed* SgIoTransport::ListedAs(const DeviceRecord& record) const {
+    const std::string node(record.DosDeviceName, strnlen(record.DosDeviceName, sizeof record.DosDeviceName));
+    for (const Listed& listed : listed_) {
+        if (listed.Node == node) return &listed;
+    }
+    return nullptr;
+}
+
+SgIoTransport::ScsiAddress SgIoTransport::AddressOf(const DeviceRecord& record) const {
+    if (const Listed* listed = ListedAs(record)) return listed->Where;
+    ScsiAddress address;
+    address.Host = record.PortNumber;
+    address.Channel = record.PathId;
+    address.Target = record.TargetId;
+    address.Lun = record.Lun;
+    return address;
+}
+
 int SgIoTransport::FindNodes(const DeviceRecord& record, Nodes& nodes) {
+    return FindNodesAt(AddressOf(record), nodes);
+}
+
+int SgIoTransport::FindNodesAt(const ScsiAddress& address, Nodes& nodes) {
     nodes = Nodes{};
-    char path[96];
-    std::snprintf(path, sizeof path, "%s/%u:%u:%u:%u", DevicesDirectory, unsigned{record.PortNumber},
-                  unsigned{record.PathId}, unsigned{record.TargetId}, unsigned{record.Lun});
-    const std::string directory = path;
+    const std::string directory = DeviceDirectory(address);
     const int blockError = NodeBelow(directory + "/block", nodes.Block);
     const int genericError = NodeBelow(directory + "/scsi_generic", nodes.Generic);
     if (nodes.Block.empty() && nodes.Generic.empty()) return blockError != 0 ? blockError : genericError;
     return 0;
 }
 
-void SgIoTransport::ExamineCandidate(DeviceList& list) {
-    if (!IsCdRomDevice()) return;
+void SgIoTransport::ExamineCandidate(const ScsiAddress& address, DeviceList& list) {
+    if (!IsCdRomDevice(address)) return;
     Nodes nodes;
-    if (FindNodes(CurrentDevice, nodes) != 0) return;
+    if (FindNodesAt(address, nodes) != 0) return;
     const std::string& node = nodes.Block.empty() ? nodes.Generic : nodes.Block;
     if (node.size() >= sizeof CurrentDevice.DosDeviceName) return;
-    std::memset(CurrentDevice.DosDeviceName, 0, sizeof CurrentDevice.DosDeviceName);
+    ClearDeviceRecord(CurrentDevice);
+    // The record's address fields hold at most 255; the whole address stays with the transport.
+    CurrentDevice.PortNumber = RecordNumber(address.Host);
+    CurrentDevice.PathId = RecordNumber(address.Channel);
+    CurrentDevice.TargetId = RecordNumber(address.Target);
     std::memcpy(CurrentDevice.DosDeviceName, node.data(), node.size());
 
     int fd = -1;
@@ -192,8 +229,37 @@ void SgIoTransport::ExamineCandidate(DeviceList& list) {
     commandNode_ = node;
     last_ = TransportFailure();
     refused_ = false;
-    if (InquireDevice() && IdentifyController()) list.Append(CurrentDevice);
+    if (InquireDevice() && IdentifyController()) {
+        list.Append(CurrentDevice);
+        listed_.push_back({node, address, nodes});
+    }
     command_.Close();
+}
+
+SgIoTransport::PathIs SgIoTransport::FindByPath(const std::string& path, const DeviceList& list, size_t* position,
+                                                int* error) {
+    mode_t type = 0;
+    dev_t device = 0;
+    *error = scsi_.Stat(path.c_str(), &type, &device);
+    if (*error == ENOENT || *error == ENOTDIR) return PathIs::Missing;
+    if (*error != 0) return PathIs::Unreadable;
+    if (type != S_IFBLK && type != S_IFCHR) return PathIs::NotADevice;
+    for (size_t i = 0; i < list.Count(); ++i) {
+        const Listed* listed = ListedAs(*list.At(i));
+        if (listed == nullptr) continue;
+        if (SameDevice(listed->Found.Block, type, device) || SameDevice(listed->Found.Generic, type, device)) {
+            *position = i;
+            return PathIs::ListedDrive;
+        }
+    }
+    return PathIs::OtherDevice;
+}
+
+bool SgIoTransport::SameDevice(const std::string& node, mode_t type, dev_t device) {
+    if (node.empty()) return false;
+    mode_t nodeType = 0;
+    dev_t nodeDevice = 0;
+    return scsi_.Stat(node.c_str(), &nodeType, &nodeDevice) == 0 && nodeType == type && nodeDevice == device;
 }
 
 TransportFailure SgIoTransport::LastFailure() const { return last_; }
@@ -232,18 +298,28 @@ int SgIoTransport::OpenDevice(const DeviceRecord& record) {
         Fail(ENODEV, listed);
         return 0;
     }
+    if (!OpenNodes(nodes)) return 0;
+    // The same node may now lead to another drive (unplugged, another one plugged in): only
+    // now that it is held can the answer not change before the operation's commands.
+    if (identityCheck_ && !AnswersAsListed()) {
+        CloseAll();
+        return 0;
+    }
+    return 1;
+}
 
+bool SgIoTransport::OpenNodes(const Nodes& nodes) {
     int fd = -1;
     if (!nodes.Block.empty()) {
         const int error = scsi_.Open(nodes.Block.c_str(), HoldOpenFlags(), &fd);
         if (error != 0) {
             Fail(error, nodes.Block);
-            return 0;
+            return false;
         }
         if (nodes.Generic.empty()) {
             command_.Reset(fd);
             commandNode_ = nodes.Block;
-            return 1;
+            return true;
         }
         hold_.Reset(fd);
     }
@@ -251,11 +327,42 @@ int SgIoTransport::OpenDevice(const DeviceRecord& record) {
     if (error != 0) {
         Fail(error, nodes.Generic);
         CloseAll();
-        return 0;
+        return false;
     }
     command_.Reset(fd);
     commandNode_ = nodes.Generic;
-    return 1;
+    return true;
+}
+
+bool SgIoTransport::AnswersAsListed() {
+    const DeviceRecord listed = CurrentDevice;
+    // The answers fill a record of their own: what they leave out stays zero.
+    ClearDeviceRecord(CurrentDevice);
+    std::memcpy(CurrentDevice.DosDeviceName, listed.DosDeviceName, sizeof listed.DosDeviceName);
+    const bool inquired = InquireDevice() != 0;
+    bool identified = false;
+    for (int attempt = 0; inquired && !identified && attempt < IdentityAttempts; ++attempt) {
+        identified = IdentifyController() != 0;
+        if (!identified && !last_.WantsPause()) break;
+    }
+    replacement_ = CurrentDevice;
+    replacementOfFamily_ = identified;
+    CurrentDevice = listed;
+    if (identified && SameIdentity(listed, replacement_)) {
+        last_ = TransportFailure();
+        return true;
+    }
+    // An answer that arrived and is not the listed drive's. A command that failed on its way,
+    // or a drive that still asks for time, says nothing of who is there: that failure stays the
+    // reason.
+    const bool answerRefused = last_.Why == TransportFailure::Cause::Unknown && last_.Error == 0;
+    const bool identityRefused = inquired && last_.Why == TransportFailure::Cause::Answered && !last_.WantsPause();
+    if (identified || answerRefused || identityRefused) {
+        last_ = TransportFailure();
+        last_.Why = TransportFailure::Cause::Replaced;
+        last_.Node = commandNode_;
+    }
+    return false;
 }
 
 void SgIoTransport::CloseDevice() {

@@ -48,6 +48,22 @@ public:
     static int ScanOpenFlags();
     static int HoldOpenFlags();
 
+    // Where a SCSI device sits as sysfs names it ("H:C:T:L"): each number as wide as the
+    // kernel's. A device record keeps 8 bits of each; the transport keeps these for the drives
+    // it listed.
+    struct ScsiAddress {
+        uint32_t Host = 0, Channel = 0, Target = 0, Lun = 0;
+    };
+
+    // What a path given for a drive turned out to be.
+    enum class PathIs {
+        ListedDrive,   // a block or generic node of a listed drive (links followed)
+        Missing,       // no such file
+        NotADevice,    // a file, a folder: no device node
+        OtherDevice,   // a device node, but of none of the listed drives
+        Unreadable,    // stat failed otherwise (the errno says why)
+    };
+
     struct Nodes {
         std::string Block;    // "/dev/sr0", empty when the device has none
         std::string Generic;  // "/dev/sg0", empty when the device has none
@@ -115,24 +131,50 @@ public:
     const std::string& LastErrorNode() const { return last_.Node; }
     // The candidates of the last scan whose node could not be opened, in scan order.
     const std::vector<ScanFailure>& ScanFailures() const { return scanFailures_; }
-    // The nodes of the device at RECORD's address as sysfs has them now; 0 or the errno.
+    // The nodes of the device at RECORD's address (AddressOf) as sysfs has them now; 0 or the errno.
     int FindNodes(const DeviceRecord& record, Nodes& nodes);
+    // The address of RECORD as the last scan found it; the record's own 8-bit fields for a
+    // record that no scan of this transport listed.
+    ScsiAddress AddressOf(const DeviceRecord& record) const;
+    // Which drive of LIST (records of this transport's last scan) PATH names: its position
+    // into *POSITION for ListedDrive, the errno of stat into *ERROR for Unreadable.
+    PathIs FindByPath(const std::string& path, const DeviceList& list, size_t* position, int* error);
+    // When on (the default), OpenDevice asks the drive for its identification once it holds it
+    // and refuses one that answers otherwise than the listed record: another drive may have
+    // taken the place since the scan. Off where the answer may rightly differ (after a commit).
+    void SetIdentityCheck(bool on) { identityCheck_ = on; }
+    // After an OpenDevice refused with Replaced: what the device answered (its vendor, product
+    // and, when ReplacementOfFamily(), its controller, version and flash size).
+    const DeviceRecord& Replacement() const { return replacement_; }
+    bool ReplacementOfFamily() const { return replacementOfFamily_; }
     // EPERM when writing firmware to RECORD's drive would be refused for want of privilege
     // (its commands would go through a block node without CAP_SYS_RAWIO); NODE then names it.
     // Sends nothing, opens nothing.
     int WriteRefusal(const DeviceRecord& record, std::string& node);
 
 private:
-    struct Address {
-        unsigned Host, Channel, Target, Lun;
+    // A drive of the last scan: the node it was listed under, its address and nodes.
+    struct Listed {
+        std::string Node;
+        ScsiAddress Where;
+        Nodes Found;
     };
 
-    static bool ParseAddress(const std::string& name, Address& address);
-    std::string DeviceDirectory() const;
-    bool IsCdRomDevice();
+    static bool ParseAddress(const std::string& name, ScsiAddress& address);
+    static std::string DeviceDirectory(const ScsiAddress& address);
+    const Listed* ListedAs(const DeviceRecord& record) const;
+    int FindNodesAt(const ScsiAddress& address, Nodes& nodes);
+    bool IsCdRomDevice(const ScsiAddress& address);
+    // Whether the open drive answers INQUIRY and the identity query as the listed one did; on
+    // false, LastFailure says why (Replaced: it answered otherwise, see Replacement()).
+    bool AnswersAsListed();
+    // Holds the block node and opens the node that carries the commands; false with the failure.
+    bool OpenNodes(const Nodes& nodes);
+    // Whether PATH's device number is that of NODE (the same kind of node, the same number).
+    bool SameDevice(const std::string& node, mode_t type, dev_t device);
     // The one node name below DIRECTORY ("sr0") as "/dev/sr0"; 0 or the errno.
     int NodeBelow(const std::string& directory, std::string& node);
-    void ExamineCandidate(DeviceList& list);
+    void ExamineCandidate(const ScsiAddress& address, DeviceList& list);
     void Fail(int error, const std::string& node);
     // What HEADER of a command the kernel carried says of its failure.
     void Judge(const sg_io_hdr_t& header, const uint8_t* sense);
@@ -169,4 +211,8 @@ private:
     uint32_t timeOutMs_ = TimeOutMilliseconds;
     Observer* observer_ = nullptr;
     std::vector<ScanFailure> scanFailures_;
+    std::vector<Listed> listed_;
+    bool identityCheck_ = true;
+    DeviceRecord replacement_{};
+    bool replacementOfFamily_ = false;
 };

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -65,6 +66,14 @@ int LinuxScsiSystem::Open(const char* path, int flags, int* fd) {
         }
         if (errno != EINTR) return errno;
     }
+}
+
+int LinuxScsiSystem::Stat(const char* path, mode_t* type, dev_t* device) {
+    struct stat info;
+    if (::stat(path, &info) != 0) return errno;
+    *type = info.st_mode & S_IFMT;
+    *device = info.st_rdev;
+    return 0;
 }
 
 int LinuxScsiSystem::SendScsi(int fd, sg_io_hdr_t* header) {

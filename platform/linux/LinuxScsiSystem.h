@@ -9,6 +9,7 @@ public:
     int ListDirectory(const char* path, std::vector<std::string>& names) override;
     int ReadAttribute(const char* path, char* text, size_t room, size_t* length) override;
     int Open(const char* path, int flags, int* fd) override;
+    int Stat(const char* path, mode_t* type, dev_t* device) override;
     int SendScsi(int fd, sg_io_hdr_t* header) override;
     int Close(int fd) override;
     bool MaySendAnyCommand() override;

@@ -11,10 +11,11 @@
 #include "platform/linux/PosixDescriptor.h"
 #include "transport/ScopedHandle.h"
 
-int PosixFileSystem::FileLength(const char* path, uint64_t* length) {
+int PosixFileSystem::Examine(const char* path, uint64_t* length, bool* regular) {
     struct stat info;
     if (::stat(path, &info) != 0) return errno;
     *length = static_cast<uint64_t>(info.st_size);
+    *regular = S_ISREG(info.st_mode);
     return 0;
 }
 

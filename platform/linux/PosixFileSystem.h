@@ -6,7 +6,7 @@
 // unlink, and fsync of the folder.
 class PosixFileSystem final : public FileSystemApi {
 public:
-    int FileLength(const char* path, uint64_t* length) override;
+    int Examine(const char* path, uint64_t* length, bool* regular) override;
     int CreateTemporary(const std::string& beside, std::string& path, int* fd) override;
     int WriteAll(int fd, const uint8_t* bytes, size_t length) override;
     int Sync(int fd) override;

@@ -37,10 +37,18 @@ bool FakeSignals::Deliver(int signal) {
     return true;
 }
 
-int FakeFileSystem::FileLength(const char* path, uint64_t* length) {
+int FakeFileSystem::Examine(const char* path, uint64_t* length, bool* regular) {
+    for (const std::string& unusual : Unusual) {
+        if (unusual == path) {
+            *length = 0;
+            *regular = false;
+            return 0;
+        }
+    }
     const auto it = files_.find(path);
     if (it == files_.end()) return ENOENT;
     *length = it->second.size();
+    *regular = true;
     return 0;
 }
 
@@ -166,9 +174,10 @@ std::vector<std::string> CliBench::ErrLines() const {
     return Lines(Terminal.Err);
 }
 
-std::vector<unsigned> CliBench::CommandsAfterScan(const emulator::EmulatedDrive& drive) {
-    std::vector<unsigned> commands = LinuxMachineBench::Commands(drive);
-    // The scan's INQUIRY and identity query.
-    if (commands.size() >= 2 && commands[0] == 0x1200u && commands[1] == 0x3C01u) commands.erase(commands.begin(), commands.begin() + 2);
+std::vector<unsigned> CliBench::FirmwareCommands(const emulator::EmulatedDrive& drive) {
+    std::vector<unsigned> commands;
+    for (unsigned code : LinuxMachineBench::Commands(drive)) {
+        if (code != 0x1200u && code != 0x3C01u) commands.push_back(code);
+    }
     return commands;
 }

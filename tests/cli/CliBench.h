@@ -67,7 +67,9 @@ public:
     int FolderSyncs = 0;
     int OpenCount() const { return static_cast<int>(open_.size()); }
 
-    int FileLength(const char* path, uint64_t* length) override;
+    int Examine(const char* path, uint64_t* length, bool* regular) override;
+    // Paths that exist and are no regular file (a folder, /dev/null).
+    std::vector<std::string> Unusual;
     int CreateTemporary(const std::string& beside, std::string& path, int* fd) override;
     int WriteAll(int fd, const uint8_t* bytes, size_t length) override;
     int Sync(int fd) override;
@@ -111,6 +113,7 @@ public:
     // Without the bar's carriage returns: what a log of the standard error would show.
     std::vector<std::string> OutLines() const;
     std::vector<std::string> ErrLines() const;
-    // The drive's commands as LinuxMachineBench::Commands gives them, after the scan's.
-    static std::vector<unsigned> CommandsAfterScan(const emulator::EmulatedDrive& drive);
+    // The drive's commands as LinuxMachineBench::Commands gives them, without the INQUIRYs and
+    // identity queries (those of the scan and those of each open).
+    static std::vector<unsigned> FirmwareCommands(const emulator::EmulatedDrive& drive);
 };

@@ -17,12 +17,17 @@ TEST(CliList, OneLinePerDriveInBusOrderWithItsNode) {
     CliBench bench;
     bench.Machine.AddDrive({1, 0, 0, 0}, "sr1", "sg1");
     bench.Machine.AddDrive({0, 0, 2, 0}, "sr0", "sg0");
+    // Numbers that Linux reaches after many re-plugs, wider than a byte.
+    bench.Machine.AddDrive({70000, 300, 4000, 0}, "sr3", "sg3");
+    bench.Machine.AddDrive({255, 0, 0, 0}, "sr2", "sg2");
     for (const char* arguments : {"", "list"}) {
         SCOPED_TRACE(arguments);
         bench.Terminal.Out.clear();
         EXPECT_EQ(bench.Run(arguments), 0);
         EXPECT_EQ(bench.OutLines(), (Lines{"1: (0, 0, 2, 0) EMULATED DVD-RW FLASH     Version 1.5 /dev/sr0",
-                                           "2: (1, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.5 /dev/sr1"}));
+                                           "2: (1, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.5 /dev/sr1",
+                                           "3: (255, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.5 /dev/sr2",
+                                           "4: (70000, 300, 4000, 0) EMULATED DVD-RW FLASH     Version 1.5 /dev/sr3"}));
         EXPECT_EQ(bench.Terminal.Err, "");
     }
 }

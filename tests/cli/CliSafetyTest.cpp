@@ -66,7 +66,7 @@ void UnansweredOn(CliBench& bench, const std::string& code, int n, uint16_t host
 
 size_t Count(const EmulatedDrive& drive, unsigned code) {
     size_t n = 0;
-    for (unsigned c : CliBench::CommandsAfterScan(drive)) n += c == code ? 1 : 0;
+    for (unsigned c : CliBench::FirmwareCommands(drive)) n += c == code ? 1 : 0;
     return n;
 }
 
@@ -95,9 +95,9 @@ TEST(CliSignals, BeforeTheFirstWriteASignalEndsTheRunWithNothingWritten) {
          143, "flashupgrade: stopped by SIGTERM: nothing was written to the drive; old.bin left as it was"},
         {"after the back-up, before the first write", "upgrade --yes --backup old.bin",
          [](CliBench& b) {
-             // The last dump read (the scan's identity query is the first): the back-up completes, the
-             // upgrade does not start.
-             OnCommand(b, "3C01", 9, [&b] { return b.Signals.Deliver(SIGHUP), 0; });
+             // The last dump read (after the identity queries of the scan and of the back-up's open):
+             // the back-up completes, the upgrade does not start.
+             OnCommand(b, "3C01", 10, [&b] { return b.Signals.Deliver(SIGHUP), 0; });
          },
          129, "flashupgrade: stopped by SIGHUP: nothing was written to the drive"},
         {"during a dry run", "upgrade --yes --dry-run", [](CliBench& b) { SignalOn(b, "3C01", 1, SIGTERM); }, 143,
@@ -129,7 +129,8 @@ TEST(CliSignals, FromTheFirstWriteTheyAreHeldUntilTheUpgradeIsDoneAndSaidOnce) {
         {"SIGTERM at the third write", "3B07", 3, SIGTERM},
         {"SIGINT at a read-back", "3C02", 6, SIGINT},
         {"SIGHUP at the commit", "3B04", 1, SIGHUP},
-        {"SIGINT during the read-back after the commit", "3C01", 2, SIGINT},
+        // The identity queries of the scan and of the open come first; none follows the commit.
+        {"SIGINT during the read-back after the commit", "3C01", 3, SIGINT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -169,8 +170,9 @@ TEST(CliSignals, SaveAndVerifyStopBetweenChunksAndLeaveNoFile) {
         SCOPED_TRACE(arguments);
         CliBench bench;
         EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
-        // The third dump read (after the scan's identity query) is interrupted and not tried again.
-        SignalOn(bench, "3C01", 4, SIGINT);
+        // The third dump read (after the identity queries of the scan and of the open) is
+        // interrupted and not tried again.
+        SignalOn(bench, "3C01", 5, SIGINT);
         EXPECT_EQ(bench.Run(arguments), 130);
         EXPECT_TRUE(bench.Files.Files.empty());
         EXPECT_EQ(Count(drive, 0x3C11), 2u);
@@ -180,7 +182,7 @@ TEST(CliSignals, SaveAndVerifyStopBetweenChunksAndLeaveNoFile) {
     CliBench bench;
     bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
     bench.Files.Files["out.bin"] = {1, 2, 3};
-    SignalOn(bench, "3C01", 5, SIGTERM);
+    SignalOn(bench, "3C01", 6, SIGTERM);
     EXPECT_EQ(bench.Run("save out.bin --yes"), 143);
     EXPECT_EQ(bench.Files.Files["out.bin"], (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_EQ(bench.ErrLines().back(), "flashupgrade: stopped by SIGTERM: nothing was written to the drive; out.bin "
@@ -420,7 +422,8 @@ TEST(CliTimeOut, EveryCommandCarriesTheTimeOutAskedFor) {
             EXPECT_TRUE(calls.empty());
             continue;
         }
-        ASSERT_EQ(calls.size(), 10u);
+        // The scan's two, the open's two, eight dumps.
+        ASSERT_EQ(calls.size(), 12u);
         for (const SimulatedLinuxMachine::ScsiCall& call : calls) EXPECT_EQ(call.Header.timeout, c.Milliseconds);
     }
 }
@@ -433,11 +436,12 @@ TEST(CliTrace, VerboseGivesOneLinePerCommandAndTwiceTheirData) {
     bench.Terminal.Error = true;   // the bar gives way to the trace
     EXPECT_EQ(bench.Run("verify -v"), 0);
     const Lines err = bench.ErrLines();
-    ASSERT_EQ(err.size(), 11u);
+    ASSERT_EQ(err.size(), 13u);
     EXPECT_EQ(err[0], "flashupgrade: 12 00 00 00 C0 00 in 192: status 0x00 host 0x00 driver 0x00 resid 156 0 ms");
-    EXPECT_EQ(err[2], "flashupgrade: 3C 01 00 00 00 00 00 40 00 01 in 16384: status 0x00 host 0x00 driver 0x00 resid 0 "
+    EXPECT_EQ(err[2], err[0]);   // asked again once the drive is held
+    EXPECT_EQ(err[4], "flashupgrade: 3C 01 00 00 00 00 00 40 00 01 in 16384: status 0x00 host 0x00 driver 0x00 resid 0 "
                       "0 ms");
-    EXPECT_EQ(err[3], "flashupgrade: 3C 01 00 00 40 00 00 40 00 01 in 16384: status 0x02 host 0x00 driver 0x08 resid "
+    EXPECT_EQ(err[5], "flashupgrade: 3C 01 00 00 40 00 00 40 00 01 in 16384: status 0x02 host 0x00 driver 0x08 resid "
                       "16384 0 ms, sense 04/44/00 HARDWARE ERROR, INTERNAL TARGET FAILURE");
 
     CliBench twice;
@@ -446,17 +450,17 @@ TEST(CliTrace, VerboseGivesOneLinePerCommandAndTwiceTheirData) {
     second.FailCommand(EmulatedDrive::Kind::Dump, 0x8000, 1);
     EXPECT_EQ(twice.Run("verify --verbose --verbose"), 0);
     const Lines lines = twice.ErrLines();
-    // Eleven commands, each with the data that came in but the failed one, which brought none.
-    ASSERT_EQ(lines.size(), 21u);
-    EXPECT_EQ(lines[8].compare(0, 44, "flashupgrade: 3C 01 00 00 80 00 00 40 00 01 "), 0) << lines[8];
-    EXPECT_EQ(lines[9].compare(0, 44, "flashupgrade: 3C 01 00 00 80 00 00 40 00 01 "), 0) << lines[9];
+    // Thirteen commands, each with the data that came in but the failed one, which brought none.
+    ASSERT_EQ(lines.size(), 25u);
+    EXPECT_EQ(lines[12].compare(0, 44, "flashupgrade: 3C 01 00 00 80 00 00 40 00 01 "), 0) << lines[12];
+    EXPECT_EQ(lines[13].compare(0, 44, "flashupgrade: 3C 01 00 00 80 00 00 40 00 01 "), 0) << lines[13];
     std::string first;
     char byte[4];
     for (size_t i = 0; i < 32; ++i) {
         std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", unsigned{twice.Image()[i]});
         first += byte;
     }
-    EXPECT_EQ(lines[5], "flashupgrade:   data in: " + first);
+    EXPECT_EQ(lines[9], "flashupgrade:   data in: " + first);
     // What came in, not the room: 32 of the INQUIRY's 36 bytes, the identity's 16.
     const auto bytesShown = [](const std::string& line) { return (line.size() - line.rfind(": ") - 1) / 3; };
     EXPECT_EQ(lines[1].compare(0, 25, "flashupgrade:   data in: "), 0);
@@ -468,9 +472,9 @@ TEST(CliTrace, VerboseGivesOneLinePerCommandAndTwiceTheirData) {
     upgrade.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
     EXPECT_EQ(upgrade.Run("upgrade --yes -vv"), 0);
     const Lines out = upgrade.ErrLines();
-    ASSERT_GE(out.size(), 6u);
-    EXPECT_EQ(out[4].compare(0, 44, "flashupgrade: 3B 07 00 00 00 00 00 40 00 00 "), 0) << out[4];
-    EXPECT_EQ(out[5], "flashupgrade:   data out: " + first);
+    ASSERT_GE(out.size(), 10u);
+    EXPECT_EQ(out[8].compare(0, 44, "flashupgrade: 3B 07 00 00 00 00 00 40 00 00 "), 0) << out[8];
+    EXPECT_EQ(out[9], "flashupgrade:   data out: " + first);
 }
 
 // The standard names, as SPC lists them: a code off by one names another condition.

@@ -39,14 +39,21 @@ TEST(CliSave, WritesTheWholeFlashIntoTheFile) {
         CliBench bench;
         EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0", c.FlashSize);
         EXPECT_EQ(bench.Run("save /tmp/flash.bin"), 0);
-        EXPECT_EQ(bench.OutLines(), (Lines{"Save Firmware...", "Upgrade Firmware Successful!!"}));
+        EXPECT_EQ(bench.OutLines(), (Lines{"Save Firmware...", "Saved " + std::to_string(c.FlashSize) +
+                                                                   " bytes of flash from (0, 0, 0, 0) EMULATED DVD-RW "
+                                                                   "FLASH     Version 1.5 to /tmp/flash.bin"}));
+        // Whole and on disk under its name, and nothing beside it.
         EXPECT_EQ(bench.Files.Files["/tmp/flash.bin"], FlashOf(drive));
-        EXPECT_EQ(CliBench::CommandsAfterScan(drive), Dumps(c.Chunks));
-        EXPECT_EQ(bench.Files.OpenCount(), 0);
+        EXPECT_EQ(bench.Files.Files.size(), 1u);
+        EXPECT_EQ(bench.FileSystem.Syncs, 1);
+        EXPECT_EQ(bench.FileSystem.FolderSyncs, 1);
+        EXPECT_EQ(CliBench::FirmwareCommands(drive), Dumps(c.Chunks));
+        EXPECT_EQ(bench.FileSystem.OpenCount(), 0);
     }
 }
 
 TEST(CliSave, AnExistingFileIsOverwrittenOnlyWhenSomeoneSaidSo) {
+    const char* Saved = "Saved 131072 bytes of flash from (0, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.5 to old.bin";
     struct Case {
         const char* Name;
         bool Terminal;
@@ -58,13 +65,10 @@ TEST(CliSave, AnExistingFileIsOverwrittenOnlyWhenSomeoneSaidSo) {
         Lines Err;
     };
     const Case cases[] = {
-        {"answered yes", true, "y", "save old.bin", 0, true, {"Save Firmware...", "Upgrade Firmware Successful!!"}, {}},
-        {"answered no", true, "n", "save old.bin", 1, false, {"Save Firmware...", "File old.bin Exist, User cancel ..."},
-         {}},
-        {"--yes on a terminal", true, nullptr, "save old.bin --yes", 0, true,
-         {"Save Firmware...", "Upgrade Firmware Successful!!"}, {}},
-        {"--yes without a terminal", false, nullptr, "save old.bin --yes", 0, true,
-         {"Save Firmware...", "Upgrade Firmware Successful!!"}, {}},
+        {"answered yes", true, "y", "save old.bin", 0, true, {"Save Firmware...", Saved}, {}},
+        {"answered no", true, "n", "save old.bin", 1, false, {"File old.bin Exist, User cancel ..."}, {}},
+        {"--yes on a terminal", true, nullptr, "save old.bin --yes", 0, true, {"Save Firmware...", Saved}, {}},
+        {"--yes without a terminal", false, nullptr, "save old.bin --yes", 0, true, {"Save Firmware...", Saved}, {}},
         {"no one to ask", false, nullptr, "save old.bin", 2, false, {},
          {"flashupgrade: old.bin exists: add --yes to overwrite it where no one can be asked"}},
     };
@@ -117,7 +121,7 @@ TEST(CliSave, TheBarMovesPerChunkReadOnATerminal) {
     }
 }
 
-TEST(CliSave, FailuresKeepTheirTextsAndExitStatus) {
+TEST(CliSave, EveryFailureLeavesTheFileAsItWasAndNothingBesideIt) {
     struct Case {
         const char* Name;
         void (*Arrange)(CliBench&, EmulatedDrive&);
@@ -125,28 +129,85 @@ TEST(CliSave, FailuresKeepTheirTextsAndExitStatus) {
         Lines Out;
         Lines Err;
     };
+    const char* started = "Save Firmware...";
+    const char* untouched = "out.bin left as it was";
     const Case cases[] = {
-        {"file cannot be opened", [](CliBench& b, EmulatedDrive&) { b.Files.FailOpen = true; }, 1,
-         {"Save Firmware...", "Cant open the file out.bin"}, {}},
-        {"chunk fails five times",
-         [](CliBench&, EmulatedDrive& d) { d.FailCommand(EmulatedDrive::Kind::Dump, 0x8000, 5); }, 1,
-         {"Save Firmware...", "Error Happen in ID 0 OFFSET 0x8000"}, {HardwareError}},
+        {"the fifth chunk fails five times",
+         [](CliBench&, EmulatedDrive& d) { d.FailCommand(EmulatedDrive::Kind::Dump, 0x10000, 5); }, 1,
+         {started, "Error Happen in ID 1 OFFSET 0x0000", untouched}, {HardwareError}},
         {"drive busy", [](CliBench& b, EmulatedDrive&) { b.Machine.Machine.Mount("/dev/sr0"); }, 2,
-         {"Save Firmware..."}, {"flashupgrade: /dev/sr0: busy: mounted, or held open by another program"}},
+         {started, untouched}, {"flashupgrade: /dev/sr0: busy: mounted, or held open by another program"}},
         {"i/o error on every dump",
-         [](CliBench& b, EmulatedDrive&) { b.Machine.Machine.FailScsi("/dev/sg0", EIO); }, 1,
-         {"Save Firmware...", "Error Happen in ID 0 OFFSET 0x0000"}, {"flashupgrade: /dev/sg0: Input/output error"}},
+         [](CliBench& b, EmulatedDrive&) {
+             b.Machine.Machine.BeforeCommand = [](const std::vector<uint8_t>& cdb) {
+                 return cdb[0] == 0x3C && cdb[9] == 0x01 ? EIO : 0;
+             };
+         },
+         1, {started, "Error Happen in ID 0 OFFSET 0x0000", untouched}, {"flashupgrade: /dev/sg0: Input/output error"}},
+        {"another drive at the node",
+         [](CliBench& b, EmulatedDrive& d) {
+             // Once listed (two commands), the drive gives way to another one at the same node.
+             b.Machine.Machine.BeforeCommand = [&d, seen = 0](const std::vector<uint8_t>&) mutable {
+                 if (++seen == 3) {
+                     emulator::DriveConfig config = d.Config();
+                     config.versionMinor = 7;
+                     d.Configure(config);
+                 }
+                 return 0;
+             };
+         },
+         2, {started, untouched},
+         {"flashupgrade: /dev/sr0 now answers as (0, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.7, not as the "
+          "listed (0, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.5: nothing was written"}},
+        {"folder not writable", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailCreate = EACCES; }, 2,
+         {started, untouched}, {"flashupgrade: out.bin: Permission denied"}},
+        {"disk full", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailWrite = ENOSPC; }, 2, {started, untouched},
+         {"flashupgrade: out.bin: No space left on device"}},
+        {"flush fails", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailSync = EIO; }, 2, {started, untouched},
+         {"flashupgrade: out.bin: Input/output error"}},
+        {"close fails", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailClose = EDQUOT; }, 2, {started, untouched},
+         {"flashupgrade: out.bin: Disk quota exceeded"}},
+        {"rename fails", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailRename = EXDEV; }, 2,
+         {started, untouched}, {"flashupgrade: out.bin: Invalid cross-device link"}},
+        {"no buffer", [](CliBench& b, EmulatedDrive&) { b.Buffers.FailRequestNumber = 1; }, 1,
+         {started, "Memory (Write) Initialization Failed!!", untouched}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         CliBench bench;
         EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+        bench.Files.Files["out.bin"] = Bytes(10, 0xAA);
         c.Arrange(bench, drive);
-        EXPECT_EQ(bench.Run("save out.bin"), c.Exit);
+        EXPECT_EQ(bench.Run("save out.bin --yes"), c.Exit);
         EXPECT_EQ(bench.OutLines(), c.Out);
         EXPECT_EQ(bench.ErrLines(), c.Err);
+        EXPECT_EQ(bench.Files.Files["out.bin"], Bytes(10, 0xAA));
+        EXPECT_EQ(bench.Files.Files.size(), 1u);
+        EXPECT_EQ(bench.FileSystem.OpenCount(), 0);
+        EXPECT_EQ(bench.Buffers.Held(), 0u);
         EXPECT_EQ(bench.Machine.Machine.OpenDescriptors(), 0);
     }
+}
+
+TEST(CliSave, AFileThatIsNoneIsRefusedBeforeTheDrive) {
+    CliBench bench;
+    EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    bench.FileSystem.Unusual = {"/dev/null"};
+    EXPECT_EQ(bench.Run("save /dev/null --yes"), 2);
+    EXPECT_EQ(bench.ErrLines(), (Lines{"flashupgrade: /dev/null: not a regular file"}));
+    EXPECT_TRUE(bench.OutLines().empty());
+    EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
+    EXPECT_TRUE(bench.Files.Files.empty());
+}
+
+TEST(CliSave, AFolderThatCouldNotBeFlushedIsSaidOfAFileAlreadyInPlace) {
+    CliBench bench;
+    EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    bench.FileSystem.FailSyncFolder = EIO;
+    EXPECT_EQ(bench.Run("save out.bin"), 2);
+    EXPECT_EQ(bench.OutLines(), (Lines{"Save Firmware...", "out.bin holds the flash, but may not survive a power cut"}));
+    EXPECT_EQ(bench.ErrLines(), (Lines{"flashupgrade: out.bin: Input/output error"}));
+    EXPECT_EQ(bench.Files.Files["out.bin"], FlashOf(drive));
 }
 
 TEST(CliVerify, ComparesTheFlashWithTheImageChunkByChunkAndWritesNothing) {
@@ -173,7 +234,7 @@ TEST(CliVerify, ComparesTheFlashWithTheImageChunkByChunkAndWritesNothing) {
         drive.ClearLog();
         EXPECT_EQ(bench.Run("verify"), c.Exit);
         EXPECT_EQ(bench.OutLines(), (Lines{c.Line}));
-        EXPECT_EQ(CliBench::CommandsAfterScan(drive), Dumps(8));
+        EXPECT_EQ(CliBench::FirmwareCommands(drive), Dumps(8));
         EXPECT_EQ(bench.Buffers.Held(), 0u);
         EXPECT_EQ(bench.Machine.Machine.OpenDescriptors(), 0);
     }
@@ -197,7 +258,7 @@ TEST(CliVerify, RefusesWhatCannotHoldTheImage) {
         if (c.Unfilled) bench.LeaveSlotUnfilled();
         EXPECT_EQ(bench.Run("verify"), 1);
         EXPECT_EQ(bench.OutLines(), (Lines{c.Line}));
-        EXPECT_TRUE(CliBench::CommandsAfterScan(drive).empty());
+        EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
     }
 }
 
@@ -230,7 +291,7 @@ TEST(CliBackup, KeepsTheOldFlashBeforeTheFirstWrite) {
     expected.push_back(0x3B04);
     expected.push_back(0x0000);
     expected.insert(expected.end(), 8, 0x3C11);
-    EXPECT_EQ(CliBench::CommandsAfterScan(drive), expected);
+    EXPECT_EQ(CliBench::FirmwareCommands(drive), expected);
     EXPECT_EQ(std::memcmp(drive.Flash(), bench.Image().data(), CliBench::ImageSize), 0);
 }
 
@@ -244,20 +305,20 @@ TEST(CliBackup, EveryFailureStopsBeforeTheFirstWriteAndLeavesNoTemporaryFile) {
     };
     const char* notKept = "Back-up not kept: nothing was written to the drive";
     const Case cases[] = {
-        {"folder not writable", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailCreate = EACCES; }, 1,
-         {"Save Firmware...", "Cant open the file old.bin", notKept}, {"flashupgrade: old.bin: Permission denied"}},
+        // A file the system refused: its reason, status 2.
+        {"folder not writable", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailCreate = EACCES; }, 2,
+         {"Save Firmware...", notKept}, {"flashupgrade: old.bin: Permission denied"}},
         {"chunk fails five times",
          [](CliBench&, EmulatedDrive& d) { d.FailCommand(EmulatedDrive::Kind::Dump, 0x1C000, 5); }, 1,
          {"Save Firmware...", "Error Happen in ID 1 OFFSET 0xC000", notKept}, {HardwareError}},
-        {"disk full", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailWrite = ENOSPC; }, 1,
-         {"Save Firmware...", "Write File old.bin Failed!!", notKept}, {"flashupgrade: old.bin: No space left on device"}},
-        {"flush fails", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailSync = EIO; }, 1,
-         {"Save Firmware...", "Write File old.bin Failed!!", notKept}, {"flashupgrade: old.bin: Input/output error"}},
-        {"close fails", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailClose = EDQUOT; }, 1,
-         {"Save Firmware...", "Write File old.bin Failed!!", notKept}, {"flashupgrade: old.bin: Disk quota exceeded"}},
-        {"rename fails", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailRename = EXDEV; }, 1,
-         {"Save Firmware...", "Write File old.bin Failed!!", notKept},
-         {"flashupgrade: old.bin: Invalid cross-device link"}},
+        {"disk full", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailWrite = ENOSPC; }, 2,
+         {"Save Firmware...", notKept}, {"flashupgrade: old.bin: No space left on device"}},
+        {"flush fails", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailSync = EIO; }, 2,
+         {"Save Firmware...", notKept}, {"flashupgrade: old.bin: Input/output error"}},
+        {"close fails", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailClose = EDQUOT; }, 2,
+         {"Save Firmware...", notKept}, {"flashupgrade: old.bin: Disk quota exceeded"}},
+        {"rename fails", [](CliBench& b, EmulatedDrive&) { b.FileSystem.FailRename = EXDEV; }, 2,
+         {"Save Firmware...", notKept}, {"flashupgrade: old.bin: Invalid cross-device link"}},
         {"no buffer", [](CliBench& b, EmulatedDrive&) { b.Buffers.FailRequestNumber = 1; }, 1,
          {"Save Firmware...", "Memory (Write) Initialization Failed!!", notKept}, {}},
         {"drive busy", [](CliBench& b, EmulatedDrive&) { b.Machine.Machine.Mount("/dev/sr0"); }, 2,
@@ -272,7 +333,7 @@ TEST(CliBackup, EveryFailureStopsBeforeTheFirstWriteAndLeavesNoTemporaryFile) {
         EXPECT_EQ(bench.Run("upgrade --yes --backup old.bin"), c.Exit);
         EXPECT_EQ(bench.OutLines(), c.Out);
         EXPECT_EQ(bench.ErrLines(), c.Err);
-        for (unsigned code : CliBench::CommandsAfterScan(drive)) EXPECT_EQ(code, 0x3C11u);
+        for (unsigned code : CliBench::FirmwareCommands(drive)) EXPECT_EQ(code, 0x3C11u);
         EXPECT_EQ(FlashOf(drive), old);
         EXPECT_TRUE(bench.Files.Files.empty());
         EXPECT_EQ(bench.FileSystem.OpenCount(), 0);
@@ -324,7 +385,7 @@ TEST(CliBackup, ADryRunKeepsTheBackUpAndWritesNothingToTheDrive) {
     EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
     EXPECT_EQ(bench.Run("upgrade --dry-run --backup old.bin"), 0);
     EXPECT_EQ(bench.Files.Files["old.bin"], FlashOf(drive));
-    EXPECT_EQ(CliBench::CommandsAfterScan(drive), Dumps(8));
+    EXPECT_EQ(CliBench::FirmwareCommands(drive), Dumps(8));
 }
 
 }  // namespace

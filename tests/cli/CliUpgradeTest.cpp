@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <cstring>
@@ -58,10 +60,15 @@ TEST(CliUpgrade, WritesVerifiesAndCommitsTheImageAndSaysWhenItTakesEffect) {
     EXPECT_EQ(bench.OutLines(), UpgradeDone);
     EXPECT_EQ(bench.Terminal.Err, "");
     EXPECT_EQ(std::memcmp(drive.Flash(), bench.Image().data(), CliBench::ImageSize), 0);
-    EXPECT_EQ(CliBench::CommandsAfterScan(drive), EightChunksCommitAndCheck());
+    // The scan's identification, the same again once the drive is held, then the writes; after
+    // the commit the drive is not asked who it is (new firmware may answer otherwise).
+    Codes expected = {0x1200, 0x3C01, 0x1200, 0x3C01};
+    const Codes firmware = EightChunksCommitAndCheck();
+    expected.insert(expected.end(), firmware.begin(), firmware.end());
+    EXPECT_EQ(LinuxMachineBench::Commands(drive), expected);
     // In ascending order.
     for (uint32_t i = 0; i < 16; ++i) {
-        const EmulatedDrive::LogEntry* entry = drive.LogAt(2 + i);
+        const EmulatedDrive::LogEntry* entry = drive.LogAt(4 + i);
         EXPECT_EQ(entry->bufferId * 0x10000u + entry->bufferOffset, (i / 2) * 0x4000u) << i;
     }
     EXPECT_EQ(bench.Sleep.Pauses, (std::vector<unsigned>{200}));
@@ -98,7 +105,7 @@ TEST(CliUpgrade, AsksOnceOnATerminalAndWritesOnlyOnYes) {
         if (!c.Written) {
             EXPECT_EQ(bench.OutLines(), (Lines{"Upgrade cancelled: nothing was written"}));
             // Nothing but the scan reached the drive.
-            EXPECT_TRUE(CliBench::CommandsAfterScan(drive).empty());
+            EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
         }
     }
 }
@@ -108,7 +115,7 @@ TEST(CliUpgrade, WithoutATerminalYesIsNeeded) {
     EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
     EXPECT_EQ(bench.Run("upgrade"), 2);
     EXPECT_EQ(bench.ErrLines(), (Lines{"flashupgrade: no terminal to ask before writing the firmware: add --yes"}));
-    EXPECT_TRUE(CliBench::CommandsAfterScan(drive).empty());
+    EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
     EXPECT_TRUE(bench.Terminal.Questions.empty());
 }
 
@@ -128,15 +135,37 @@ TEST(CliUpgrade, SeveralDrivesNeedOneNamed) {
         {"upgrade --yes --drive 2", 0, 1, {}},
         {"upgrade --yes --drive 3", 2, -1, {"flashupgrade: no drive 3: list shows 2"}},
         {"upgrade --yes --drive 109", 2, -1, {"flashupgrade: no drive 109: list shows 2"}},
+        // Any path to a node of the drive, by its device number, links followed.
         {"upgrade --yes --device /dev/sr0", 0, 0, {}},
         {"upgrade --yes --device /dev/sr1", 0, 1, {}},
-        {"upgrade --yes --device /dev/sg1", 2, -1, {"flashupgrade: no drive of the family at /dev/sg1"}},
+        {"upgrade --yes --device /dev/sg1", 0, 1, {}},
+        {"upgrade --yes --device /dev/cdrom", 0, 1, {}},
+        {"upgrade --yes --device /dev/dvd", 0, 1, {}},
+        {"upgrade --yes --device /dev/disk/by-path/pci-0000:00:04.0-scsi-0:0:0:0", 0, 0, {}},
+        // What is no node of a listed drive.
+        {"upgrade --yes --device /dev/sr7", 2, -1, {"flashupgrade: /dev/sr7: no such file"}},
+        {"upgrade --yes --device /home/user/flash.bin", 2, -1, {"flashupgrade: /home/user/flash.bin: not a device node"}},
+        {"upgrade --yes --device /dev", 2, -1, {"flashupgrade: /dev: not a device node"}},
+        {"upgrade --yes --device /dev/sda", 2, -1, {"flashupgrade: no drive of the family at /dev/sda"}},
+        {"upgrade --yes --device /dev/sr2", 2, -1, {"flashupgrade: no drive of the family at /dev/sr2"}},
+        {"upgrade --yes --device /dev/weird", 2, -1, {"flashupgrade: no drive of the family at /dev/weird"}},
+        {"upgrade --yes --device /dev/loop", 2, -1, {"flashupgrade: /dev/loop: Too many levels of symbolic links"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Arguments);
         CliBench bench;
         EmulatedDrive* drives[2] = {&bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0"),
                                     &bench.Machine.AddDrive({0, 0, 1, 0}, "sr1", "sg1")};
+        SimulatedLinuxMachine& machine = bench.Machine.Machine;
+        machine.AddLink("/dev/cdrom", "/dev/sr1");
+        machine.AddLink("/dev/dvd", "/dev/cdrom");
+        machine.AddLink("/dev/disk/by-path/pci-0000:00:04.0-scsi-0:0:0:0", "/dev/sr0");
+        machine.AddPath("/home/user/flash.bin", S_IFREG);
+        machine.AddPath("/dev", S_IFDIR);
+        machine.AddPath("/dev/sda", S_IFBLK, makedev(8, 0));
+        machine.AddPath("/dev/sr2", S_IFBLK, makedev(11, 2));     // a drive of another family
+        machine.AddPath("/dev/weird", S_IFCHR, makedev(11, 0));   // sr0's numbers, but a character device
+        machine.AddLink("/dev/loop", "/dev/loop");
         EXPECT_EQ(bench.Run(c.Arguments), c.Exit);
         EXPECT_EQ(bench.ErrLines(), c.Err);
         for (int i = 0; i < 2; ++i) EXPECT_EQ(drives[i]->CommitCount(), i == c.Upgraded ? 1u : 0u) << i;
@@ -181,7 +210,7 @@ TEST(CliUpgrade, WhatTheOperationRefusesEndsBeforeTheFirstWriteWithItsText) {
         // Where the image cannot be written nothing is asked, and not even --yes is needed.
         EXPECT_EQ(bench.Run("upgrade"), 1);
         EXPECT_EQ(bench.OutLines(), c.Out);
-        EXPECT_TRUE(CliBench::CommandsAfterScan(drive).empty());
+        EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
         bool claimed = false;
         for (const SimulatedLinuxMachine::OpenCall& open : bench.Machine.Machine.OpenCalls()) {
             if ((open.Flags & O_EXCL) != 0) claimed = true;
@@ -230,7 +259,8 @@ TEST(CliUpgrade, TheEnvironmentsRefusalIsOneLineWithExit2) {
         {"generic node gone", "sr0", [](SimulatedLinuxMachine& m) { m.RemoveNode("/dev/sg0"); },
          {"Upgrade Firmware..."}, {"flashupgrade: /dev/sg0: gone: the drive is no longer there"}, 0},
         // The kernel refuses the first write: said once, not as five failed attempts.
-        {"write refused through the generic node", "sr0", [](SimulatedLinuxMachine& m) { m.FailScsi("/dev/sg0", EPERM); },
+        {"write refused through the generic node", "sr0",
+         [](SimulatedLinuxMachine& m) { m.FailScsi("/dev/sg0", EPERM, 0x3B); },
          {"Upgrade Firmware..."},
          {"flashupgrade: /dev/sg0: no permission: needs root, or read and write access to /dev/sg0"}, 1},
     };
@@ -273,7 +303,7 @@ TEST(CliUpgrade, WithoutPrivilegeABlockNodeOnlyDriveIsRefusedBeforeAnythingIsAsk
     EXPECT_EQ(bench.ErrLines(),
               (Lines{"flashupgrade: /dev/sr0: no permission to write firmware through this node: needs root, or the "
                      "sg driver (modprobe sg) and read and write access to the drive's /dev/sgN"}));
-    EXPECT_TRUE(CliBench::CommandsAfterScan(drive).empty());
+    EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
     EXPECT_EQ(bench.Machine.Machine.OpenCalls().size(), 1u);   // the scan's
 }
 
@@ -306,7 +336,7 @@ TEST(CliUpgrade, ADryRunDoesEverythingButWrite) {
         EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0", c.FlashSize);
         EXPECT_EQ(bench.Run("upgrade --dry-run"), c.Exit);
         EXPECT_EQ(bench.OutLines(), c.Out);
-        EXPECT_TRUE(CliBench::CommandsAfterScan(drive).empty());
+        EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
         EXPECT_EQ(WritesSent(bench.Machine.Machine), 0u);
         // It claimed the drive as an upgrade would.
         EXPECT_EQ(bench.Machine.Machine.OpenCalls().size(), 3u);
@@ -349,6 +379,49 @@ TEST(CliUpgrade, ARetriedChunkDoesNotMoveTheBar) {
     for (size_t at = err.find("/8 chunks"); at != std::string::npos; at = err.find("/8 chunks", at + 1)) ++shown;
     // Nine for the write (0 to 8), nine for the read-back after the commit.
     EXPECT_EQ(shown, 18u);
+}
+
+TEST(CliUpgrade, AnotherDriveAtTheNodeWhileTheQuestionWaitedGetsNothing) {
+    struct Case {
+        const char* Name;
+        void (*Swap)(emulator::DriveConfig&);
+        const char* Answer;   // what the node answers now
+    };
+    const Case cases[] = {
+        {"another drive of the family", [](emulator::DriveConfig& c) { c.versionMinor = 2; },
+         "(0, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.2"},
+        {"a drive of another family",
+         [](emulator::DriveConfig& c) {
+             c.SetVendor("OTHER");
+             c.makerWord = 0x1111;
+         },
+         "OTHER    DVD-RW FLASH    , no drive of the family"},
+        {"no CD/DVD drive", [](emulator::DriveConfig& c) { c.deviceType = 0; }, "a device that is no drive of the family"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CliBench bench;
+        EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+        const std::vector<uint8_t> old(drive.Flash(), drive.Flash() + drive.FlashSize());
+        bench.Terminal.Input = true;
+        bench.Terminal.Answers.push_back("y");
+        bench.Terminal.WhileReading = [&] {
+            emulator::DriveConfig config = drive.Config();
+            c.Swap(config);
+            drive.Configure(config);
+            return false;
+        };
+        EXPECT_EQ(bench.Run("upgrade"), 2);
+        EXPECT_EQ(bench.OutLines(), (Lines{"Upgrade Firmware..."}));
+        // The line follows the question, whose line the answer's Enter ends on a real terminal.
+        const std::string err = bench.Terminal.Err;
+        EXPECT_EQ(err.substr(err.find("[y/N] ") + 6), std::string("flashupgrade: /dev/sr0 now answers as ") + c.Answer +
+                                               ", not as the listed (0, 0, 0, 0) EMULATED DVD-RW FLASH     Version "
+                                               "1.5: nothing was written\n");
+        EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
+        EXPECT_EQ(std::vector<uint8_t>(drive.Flash(), drive.Flash() + drive.FlashSize()), old);
+        EXPECT_EQ(bench.Machine.Machine.OpenDescriptors(), 0);
+    }
 }
 
 }  // namespace

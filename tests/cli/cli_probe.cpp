@@ -12,7 +12,7 @@ namespace {
 
 void AddDrives(CliBench& bench) {
     bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
-    emulator::EmulatedDrive& odd = bench.Machine.AddDrive({1, 0, 3, 0}, "sr1", "sg1", 0x40000);
+    emulator::EmulatedDrive& odd = bench.Machine.AddDrive({70000, 0, 300, 0}, "sr1", "sg1", 0x40000);
     emulator::DriveConfig config = odd.Config();
     const char vendor[8] = {'Q', '"', '\\', '\x01', '\xE9', 'x', ' ', ' '};
     for (int i = 0; i < 8; ++i) config.vendor[i] = vendor[i];

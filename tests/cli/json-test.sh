@@ -17,7 +17,7 @@ assert first == {"number": 1, "host": 0, "channel": 0, "target": 0, "lun": 0, "v
                  "product": "DVD-RW FLASH", "vendorField": "EMULATED", "productField": "DVD-RW FLASH    ",
                  "version": "1.5", "versionMajor": 1, "versionMinor": 5, "controllerId": "6E15",
                  "flashSize": 131072, "node": "/dev/sr0"}, first
-assert (second["host"], second["target"], second["node"]) == (1, 3, "/dev/sr1"), second
+assert (second["host"], second["target"], second["node"]) == (70000, 300, "/dev/sr1"), second
 # Every byte comes through: the quote, the backslash, a control byte and a byte above 0x7F.
 assert second["vendor"] == 'Q"\\\x01\xe9x', repr(second["vendor"])
 assert second["vendorField"] == 'Q"\\\x01\xe9x  ', repr(second["vendorField"])

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -86,6 +87,25 @@ TEST(LinuxScsiSystem, NodesOpenAndCloseWithTheirErrnoAndSgIoNeedsASgDevice) {
     EXPECT_EQ(scsi.Close(fd), EBADF);
 }
 
+TEST(LinuxScsiSystem, StatFollowsLinksToTheDeviceNumber) {
+    LinuxScsiSystem scsi;
+    mode_t type = 0;
+    dev_t device = 0;
+    // /dev/null is character device 1:3 on every Linux; /proc/self/fd/N links to what N is.
+    ASSERT_EQ(scsi.Stat("/dev/null", &type, &device), 0);
+    EXPECT_EQ(type, static_cast<mode_t>(S_IFCHR));
+    EXPECT_EQ(device, makedev(1, 3));
+    int fd = -1;
+    ASSERT_EQ(scsi.Open("/dev/null", O_RDONLY | O_CLOEXEC, &fd), 0);
+    dev_t linked = 0;
+    EXPECT_EQ(scsi.Stat(("/proc/self/fd/" + std::to_string(fd)).c_str(), &type, &linked), 0);
+    EXPECT_EQ(linked, device);
+    scsi.Close(fd);
+    EXPECT_EQ(scsi.Stat("/proc", &type, &device), 0);
+    EXPECT_EQ(type, static_cast<mode_t>(S_IFDIR));
+    EXPECT_EQ(scsi.Stat("/dev/flashupgrade-no-such-node", &type, &device), ENOENT);
+}
+
 TEST(LinuxScsiSystem, PrivilegeIsTheEffectiveRawIoCapability) {
     std::ifstream status("/proc/self/status");
     std::string line;
@@ -121,8 +141,12 @@ TEST(PosixFileSystem, ATemporaryFileBesideTheTargetBecomesItWhole) {
     EXPECT_EQ(files.SyncFolderOf(target.c_str()), 0);
     EXPECT_EQ(ReadFile(target), std::string("\x01\x02\x03\x04\x05"));
     uint64_t length = 0;
-    EXPECT_EQ(files.FileLength(target.c_str(), &length), 0);
+    bool regular = false;
+    EXPECT_EQ(files.Examine(target.c_str(), &length, &regular), 0);
     EXPECT_EQ(length, 5u);
+    EXPECT_TRUE(regular);
+    EXPECT_EQ(files.Examine(folder.Path().c_str(), &length, &regular), 0);
+    EXPECT_FALSE(regular);
     EXPECT_NE(::access(temporary.c_str(), F_OK), 0);
 }
 
@@ -131,9 +155,10 @@ TEST(PosixFileSystem, FailuresAreTheirErrno) {
     PosixFileSystem files;
     const std::string missing = folder.Path() + "/none/old.bin";
     uint64_t length = 0;
+    bool regular = false;
     std::string temporary;
     int fd = -1;
-    EXPECT_EQ(files.FileLength(missing.c_str(), &length), ENOENT);
+    EXPECT_EQ(files.Examine(missing.c_str(), &length, &regular), ENOENT);
     EXPECT_EQ(files.CreateTemporary(missing, temporary, &fd), ENOENT);
     EXPECT_EQ(files.Remove(missing.c_str()), ENOENT);
     EXPECT_EQ(files.SyncFolderOf(missing.c_str()), ENOENT);

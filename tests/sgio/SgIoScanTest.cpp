@@ -32,7 +32,12 @@ std::vector<Listed> Scan(SgIoTransport& transport) {
     for (size_t i = 0; i < list.Count(); ++i) {
         const DeviceRecord& record = *list.At(i);
         EXPECT_EQ(record.Lun, 0);
-        listed.push_back({record.PortNumber, record.PathId, record.TargetId, NodeOf(record)});
+        // The record holds what its 8-bit fields can; the transport the whole address.
+        const SgIoTransport::ScsiAddress address = transport.AddressOf(record);
+        EXPECT_EQ(record.PortNumber, address.Host < 255 ? address.Host : 255u);
+        EXPECT_EQ(record.PathId, address.Channel < 255 ? address.Channel : 255u);
+        EXPECT_EQ(record.TargetId, address.Target < 255 ? address.Target : 255u);
+        listed.push_back({address.Host, address.Channel, address.Target, NodeOf(record)});
     }
     return listed;
 }
@@ -62,17 +67,28 @@ TEST(SgIoScan, KeepsTypeFiveLunZeroInNumericBusOrderByTheirNodes) {
     bench.Machine.AddOtherEntry("target0:0:3");
     bench.Machine.AddOtherEntry("0:0:6");
     bench.Machine.AddOtherEntry("0:0:7:0:1");
-    bench.AddDrive({256, 0, 0, 0}, "sr6", "sg6");     // beyond the record's 8-bit host field
+    // Numbers beyond the record's 8-bit fields, as Linux gives them after many re-plugs.
+    bench.AddDrive({70000, 0, 0, 0}, "sr16", "sg16");
+    bench.AddDrive({256, 0, 0, 0}, "sr6", "sg6");
+    bench.AddDrive({255, 0, 0, 0}, "sr15", "sg15");
+    bench.AddDrive({254, 0, 0, 0}, "sr14", "sg14");
+    bench.AddDrive({3, 0, 4000, 0}, "sr13", "sg13");
+    bench.AddDrive({3, 300, 0, 0}, "sr12", "sg12");
+    bench.AddDrive({3, 0, 255, 0}, "sr11", "sg11");
 
     SgIoTransport transport(bench.Machine);
     ASSERT_EQ(transport.Usable, 1);
     const std::vector<Listed> expected = {
-        {0, 0, 3, "/dev/sg0"}, {0, 1, 0, "/dev/sr0"}, {2, 0, 0, "/dev/sr1"}, {10, 0, 0, "/dev/sr3"}};
+        {0, 0, 3, "/dev/sg0"},      {0, 1, 0, "/dev/sr0"},      {2, 0, 0, "/dev/sr1"},
+        {3, 0, 255, "/dev/sr11"},   {3, 0, 4000, "/dev/sr13"},  {3, 300, 0, "/dev/sr12"},
+        {10, 0, 0, "/dev/sr3"},     {254, 0, 0, "/dev/sr14"},   {255, 0, 0, "/dev/sr15"},
+        {256, 0, 0, "/dev/sr6"},    {70000, 0, 0, "/dev/sr16"}};
     EXPECT_EQ(Scan(transport), expected);
+    EXPECT_EQ(transport.AdapterCount, 8u);
 
     // Each listed device was opened once, read/write and non-blocking, without a claim, and
     // closed again; the rejected ones were not opened at all.
-    ASSERT_EQ(bench.Machine.OpenCalls().size(), 4u);
+    ASSERT_EQ(bench.Machine.OpenCalls().size(), expected.size());
     for (const SimulatedLinuxMachine::OpenCall& call : bench.Machine.OpenCalls()) {
         EXPECT_EQ(call.Flags & O_ACCMODE, O_RDWR) << call.Path;
         EXPECT_NE(call.Flags & O_NONBLOCK, 0) << call.Path;

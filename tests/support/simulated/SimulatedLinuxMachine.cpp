@@ -1,6 +1,8 @@
 #include "tests/support/simulated/SimulatedLinuxMachine.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -66,6 +68,35 @@ void SimulatedLinuxMachine::FailList(const std::string& path, int error) {
 
 void SimulatedLinuxMachine::RemoveNode(const std::string& path) {
     nodes_.erase(path);
+}
+
+void SimulatedLinuxMachine::AddLink(const std::string& path, const std::string& target) {
+    links_[path] = target;
+}
+
+void SimulatedLinuxMachine::AddPath(const std::string& path, mode_t type, dev_t number) {
+    otherPaths_[path] = {type, number};
+}
+
+int SimulatedLinuxMachine::Stat(const char* path, mode_t* type, dev_t* device) {
+    std::string at = path;
+    for (int hops = 0; links_.count(at) != 0; ++hops) {
+        if (hops == 40) return ELOOP;
+        at = links_[at];
+    }
+    const auto other = otherPaths_.find(at);
+    if (other != otherPaths_.end()) {
+        *type = other->second.Type;
+        *device = other->second.Number;
+        return 0;
+    }
+    const auto node = nodes_.find(at);
+    if (node == nodes_.end()) return ENOENT;
+    const size_t digits = at.find_last_not_of("0123456789") + 1;
+    const unsigned minorNumber = digits < at.size() ? static_cast<unsigned>(std::stoul(at.substr(digits))) : 0;
+    *type = node->second.Generic ? S_IFCHR : S_IFBLK;
+    *device = makedev(node->second.Generic ? 21 : 11, minorNumber);
+    return 0;
 }
 
 void SimulatedLinuxMachine::SetPermission(const std::string& path, bool readable, bool writable) {

@@ -76,8 +76,14 @@ public:
     void DetachDevice(const Address& address);
     void FailList(const std::string& path, int error);
 
-    // Nodes, by path ("/dev/sr0").
+    // Nodes, by path ("/dev/sr0"). A block node has device number 11:N, a generic one 21:N,
+    // N the digits of its name, as the kernel numbers them.
     void RemoveNode(const std::string& path);
+    // PATH leads to TARGET as a symbolic link does (stat follows it, links of links too).
+    void AddLink(const std::string& path, const std::string& target);
+    // PATH is something else than a drive's node: a file (S_IFREG), a folder (S_IFDIR) or another
+    // device node (S_IFBLK, S_IFCHR with its NUMBER); stat alone sees it.
+    void AddPath(const std::string& path, mode_t type, dev_t number = 0);
     void SetPermission(const std::string& path, bool readable, bool writable);
     void FailOpen(const std::string& path, int error);
     // The next SG_IOs on PATH fail with ERROR (0 stops it); with OPCODE, only those of that command.
@@ -102,6 +108,7 @@ public:
     int ListDirectory(const char* path, std::vector<std::string>& names) override;
     int ReadAttribute(const char* path, char* text, size_t room, size_t* length) override;
     int Open(const char* path, int flags, int* fd) override;
+    int Stat(const char* path, mode_t* type, dev_t* device) override;
     int SendScsi(int fd, sg_io_hdr_t* header) override;
     int Close(int fd) override;
     bool MaySendAnyCommand() override { return root_; }
@@ -141,6 +148,12 @@ private:
     std::vector<std::string> otherEntries_;
     std::map<std::string, int> listFailures_;
     std::map<std::string, Node> nodes_;       // "/dev/sr0"
+    std::map<std::string, std::string> links_;
+    struct OtherPath {
+        mode_t Type;
+        dev_t Number;
+    };
+    std::map<std::string, OtherPath> otherPaths_;
     std::map<int, Descriptor> open_;
     int nextFd_ = 3;
     bool root_ = true;

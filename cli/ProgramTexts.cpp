@@ -18,7 +18,7 @@ const char* ProgramTexts::Help() {
            "\n"
            "Options:\n"
            "  --drive N            the drive numbered N by list\n"
-           "  --device PATH        the drive whose node list shows as PATH\n"
+           "  --device PATH        the drive at PATH: /dev/srN, /dev/sgN or a link to one\n"
            "  --yes                answer yes to the questions (needed without a terminal)\n"
            "  --backup FILE        upgrade: first keep the drive's old flash in FILE\n"
            "                       (recommended: FILE is the way back to the old firmware)\n"

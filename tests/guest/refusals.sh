@@ -91,7 +91,7 @@ mount -t tmpfs -o size=64k tmpfs /tmp/small
 marker /dev/sg2
 run full-disk $fu upgrade --drive 3 --yes --backup /tmp/small/old.bin
 marker /dev/sg2
-check "back-up on a full disk: exit 1" exited full-disk 1
+check "back-up on a full disk: exit 2" exited full-disk 2
 check "back-up on a full disk: nothing written" says full-disk out "Back-up not kept: nothing was written to the drive"
 check "back-up on a full disk: no file left" test -z "$(ls -A /tmp/small)"
 

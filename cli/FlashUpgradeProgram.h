@@ -28,7 +28,8 @@
 // Exit status: 0 when the command did what it says (an upgrade: committed, and the flash read
 // back equals the image), 1 when the operation failed with nothing written to the drive (its
 // text says why), 2 when the command line or the system stood in the way before anything was
-// written (usage, permissions, a busy or vanished drive, a question that no one can answer), 3
+// written (usage, permissions, a busy or vanished drive, a drive that answers as another than the
+// one listed, a file the system refused, a question that no one can answer), 3
 // when something was written and the upgrade did not complete, 128+N when signal N stopped the
 // program before anything was written.
 class FlashUpgradeProgram {

@@ -7,6 +7,8 @@
 // version and flash size, and the identification texts it reported. A plain fixed-size record that
 // is always copied and cleared whole (assignment, memset), never field by field.
 struct DeviceRecord {
+    // Linux: SCSI host, channel and target, each at most 255 (a larger number reads 255; the SG_IO
+    // transport keeps the whole address beside the record).
     uint8_t PortNumber;      // SCSI port N (\\.\ScsiN:); pass-through only, 0 on ASPI
     uint8_t PathId;          // pass-through: bus on that port; ASPI: host adapter number
     uint8_t TargetId;

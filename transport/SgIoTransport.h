@@ -20,7 +20,13 @@
 //     lets only CAP_SYS_RAWIO send firmware commands through /dev/srN, whereas the sg driver lets
 //     any read/write opener through, so the group of the node is enough and the upgrade need not
 //     run as root. Its O_EXCL keeps out other SCSI programs that open the node exclusively.
-// Without a generic node (no sg driver) the commands go through the block node.
+// Without a generic node (no sg driver) the commands go through the block node. Once both are
+// held, the drive is asked who it is (INQUIRY, the identity query) and must answer as it did to
+// the scan: between the two, another drive may have been plugged in at the same place.
+//
+// Linux numbers hosts, channels and targets with 32 bits (a host number grows with every re-plug
+// and iSCSI login); the transport keeps each listed drive's whole address and nodes, the record
+// what its 8-bit fields hold.
 //
 // Beyond the shared interface it tells what the environment refused: the errno of the last
 // failed call and the node it concerns, the nodes the scan could not open, and whether a write

@@ -67,12 +67,14 @@ TEST(SgIoScan, KeepsTypeFiveLunZeroInNumericBusOrderByTheirNodes) {
     bench.Machine.AddOtherEntry("target0:0:3");
     bench.Machine.AddOtherEntry("0:0:6");
     bench.Machine.AddOtherEntry("0:0:7:0:1");
+    bench.Machine.AddOtherEntry("0:0:3:");              // a number missing
+    bench.Machine.AddOtherEntry("4294967296:0:0:0");    // beyond 32 bits
     // Numbers beyond the record's 8-bit fields, as Linux gives them after many re-plugs.
     bench.AddDrive({70000, 0, 0, 0}, "sr16", "sg16");
     bench.AddDrive({256, 0, 0, 0}, "sr6", "sg6");
     bench.AddDrive({255, 0, 0, 0}, "sr15", "sg15");
     bench.AddDrive({254, 0, 0, 0}, "sr14", "sg14");
-    bench.AddDrive({3, 0, 4000, 0}, "sr13", "sg13");
+    bench.AddDrive({3, 0, 4009, 0}, "sr13", "sg13");
     bench.AddDrive({3, 300, 0, 0}, "sr12", "sg12");
     bench.AddDrive({3, 0, 255, 0}, "sr11", "sg11");
 
@@ -80,7 +82,7 @@ TEST(SgIoScan, KeepsTypeFiveLunZeroInNumericBusOrderByTheirNodes) {
     ASSERT_EQ(transport.Usable, 1);
     const std::vector<Listed> expected = {
         {0, 0, 3, "/dev/sg0"},      {0, 1, 0, "/dev/sr0"},      {2, 0, 0, "/dev/sr1"},
-        {3, 0, 255, "/dev/sr11"},   {3, 0, 4000, "/dev/sr13"},  {3, 300, 0, "/dev/sr12"},
+        {3, 0, 255, "/dev/sr11"},   {3, 0, 4009, "/dev/sr13"},  {3, 300, 0, "/dev/sr12"},
         {10, 0, 0, "/dev/sr3"},     {254, 0, 0, "/dev/sr14"},   {255, 0, 0, "/dev/sr15"},
         {256, 0, 0, "/dev/sr6"},    {70000, 0, 0, "/dev/sr16"}};
     EXPECT_EQ(Scan(transport), expected);

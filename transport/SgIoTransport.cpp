@@ -377,13 +377,14 @@ void SgIoTransport::CloseAll() {
 int SgIoTransport::Exchange(const CommandDescriptorBlock& cdb, int direction, uint8_t* buffer, uint32_t length,
                             sg_io_hdr_t& header) {
     last_ = TransportFailure();
+    // A command that is not sent leaves a header that says nothing happened.
+    std::memset(&header, 0, sizeof header);
     if (CommandFd < 0) return 0;
     if (refused_) {
         last_ = lasting_;
         return 0;
     }
     uint8_t sense[SenseRequested];
-    std::memset(&header, 0, sizeof header);
     std::memset(sense, 0, sizeof sense);
     header.interface_id = 'S';
     header.dxfer_direction = direction;

@@ -76,13 +76,14 @@ TEST(SgIoScan, KeepsTypeFiveLunZeroInNumericBusOrderByTheirNodes) {
     bench.AddDrive({254, 0, 0, 0}, "sr14", "sg14");
     bench.AddDrive({3, 0, 4009, 0}, "sr13", "sg13");
     bench.AddDrive({3, 300, 0, 0}, "sr12", "sg12");
-    bench.AddDrive({3, 0, 255, 0}, "sr11", "sg11");
+    bench.AddDrive({3, 0, 255, 0}, "sr19", "sg19");
+    bench.AddDrive({3, 0, 256, 0}, "x_20", "sg20");   // a name that is no node: the generic one
 
     SgIoTransport transport(bench.Machine);
     ASSERT_EQ(transport.Usable, 1);
     const std::vector<Listed> expected = {
         {0, 0, 3, "/dev/sg0"},      {0, 1, 0, "/dev/sr0"},      {2, 0, 0, "/dev/sr1"},
-        {3, 0, 255, "/dev/sr11"},   {3, 0, 4009, "/dev/sr13"},  {3, 300, 0, "/dev/sr12"},
+        {3, 0, 255, "/dev/sr19"},   {3, 0, 256, "/dev/sg20"},   {3, 0, 4009, "/dev/sr13"},  {3, 300, 0, "/dev/sr12"},
         {10, 0, 0, "/dev/sr3"},     {254, 0, 0, "/dev/sr14"},   {255, 0, 0, "/dev/sr15"},
         {256, 0, 0, "/dev/sr6"},    {70000, 0, 0, "/dev/sr16"}};
     EXPECT_EQ(Scan(transport), expected);
@@ -101,6 +102,19 @@ TEST(SgIoScan, KeepsTypeFiveLunZeroInNumericBusOrderByTheirNodes) {
     EXPECT_EQ(transport.CommandFd, -1);
     const DeviceRecord zero{};
     EXPECT_EQ(std::memcmp(&transport.CurrentDevice, &zero, sizeof zero), 0);
+}
+
+TEST(SgIoScan, AnAdapterThatReportsNoResidualStillHasItsDriveListed) {
+    LinuxMachineBench bench;
+    bench.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    SimulatedLinuxMachine::ForcedOutcome noResidual;
+    noResidual.Active = noResidual.ResidGiven = true;
+    noResidual.Resid = 0;
+    bench.Machine.Force(noResidual);
+    SgIoTransport transport(bench.Machine);
+    DeviceList list;
+    transport.EnumerateDevices(list);
+    EXPECT_EQ(list.Count(), 1u);
 }
 
 TEST(SgIoScan, RecordCarriesTheDrivesAnswersAndTheIdentityRuleOfPassThrough) {

@@ -310,11 +310,15 @@ void SimulatedLinuxMachine::ApplyForced(sg_io_hdr_t& header) const {
         uint8_t* sense = header.sbp;
         std::memset(sense, 0, 18);
         if (forced_.DescriptorSense) {
+            // The header and one 10-byte descriptor (information), as long as fixed sense.
             sense[0] = 0x72;
             sense[1] = forced_.SenseKey;
             sense[2] = forced_.Asc;
             sense[3] = forced_.Ascq;
-            header.sb_len_wr = 8;
+            sense[7] = 10;
+            sense[8] = 0x00;
+            sense[9] = 0x0A;
+            header.sb_len_wr = 18;
         } else {
             sense[0] = 0x70;
             sense[2] = forced_.SenseKey;

@@ -90,7 +90,7 @@ std::string FailureTexts::Reason(const TransportFailure& failure, uint32_t timeO
     case Cause::Failed:
         return node + "the command failed on its way (host status " + Hex2(failure.HostStatus) +
                ", driver status " + Hex2(failure.DriverStatus) + ")";
-    case Cause::Replaced: return node + "another device answers here than the one listed";
+    case Cause::Replaced: return node + "a device other than the listed one answers here";
     case Cause::Unknown:
         if (failure.Error != 0) return ProgramTexts::EnvironmentError(failure.Error, failure.Node);
         return std::string();

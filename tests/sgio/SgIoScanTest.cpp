@@ -78,12 +78,13 @@ TEST(SgIoScan, KeepsTypeFiveLunZeroInNumericBusOrderByTheirNodes) {
     bench.AddDrive({3, 300, 0, 0}, "sr12", "sg12");
     bench.AddDrive({3, 0, 255, 0}, "sr19", "sg19");
     bench.AddDrive({3, 0, 256, 0}, "x_20", "sg20");   // a name that is no node: the generic one
+    bench.AddDrive({3, 0, 257, 0}, std::string(33, 's'), "sg21");   // too long to be a node's
 
     SgIoTransport transport(bench.Machine);
     ASSERT_EQ(transport.Usable, 1);
     const std::vector<Listed> expected = {
         {0, 0, 3, "/dev/sg0"},      {0, 1, 0, "/dev/sr0"},      {2, 0, 0, "/dev/sr1"},
-        {3, 0, 255, "/dev/sr19"},   {3, 0, 256, "/dev/sg20"},   {3, 0, 4009, "/dev/sr13"},  {3, 300, 0, "/dev/sr12"},
+        {3, 0, 255, "/dev/sr19"},   {3, 0, 256, "/dev/sg20"},   {3, 0, 257, "/dev/sg21"},   {3, 0, 4009, "/dev/sr13"},  {3, 300, 0, "/dev/sr12"},
         {10, 0, 0, "/dev/sr3"},     {254, 0, 0, "/dev/sr14"},   {255, 0, 0, "/dev/sr15"},
         {256, 0, 0, "/dev/sr6"},    {70000, 0, 0, "/dev/sr16"}};
     EXPECT_EQ(Scan(transport), expected);

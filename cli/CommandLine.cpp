@@ -19,7 +19,8 @@ const CommandName Commands[] = {
 bool Takes(CommandLine::Command action, const std::string& option) {
     using C = CommandLine::Command;
     // The options of every command that speaks to one drive.
-    const bool drives = option == "--drive" || option == "--device" || option == "--timeout" || option == "--verbose";
+    const bool drives = option == "--drive" || option == "--device" || option == "--all" || option == "--json" ||
+                        option == "--timeout" || option == "--verbose";
     switch (action) {
     case C::List:
     case C::Image: return option == "--json";
@@ -146,11 +147,7 @@ bool CommandLine::ParseArgument(const std::vector<std::string>& arguments, size_
 }
 
 bool CommandLine::SetOption(const std::string& option, const std::string& value, std::string& reason) {
-    if (option == "--drive") {
-        if (ParseBounded(value, 999, DriveNumber)) return true;
-        reason = "'--drive' needs a drive number as list shows it (1, 2, ...)";
-        return false;
-    }
+    if (option == "--drive") return SetDrives(value, reason);
     if (option == "--timeout") {
         if (ParseBounded(value, MaxTimeOutSeconds, TimeOutSeconds)) return true;
         reason = "'--timeout' needs a number of seconds from 1 to " + std::to_string(MaxTimeOutSeconds);
@@ -160,6 +157,8 @@ bool CommandLine::SetOption(const std::string& option, const std::string& value,
         DevicePath = value;
     } else if (option == "--backup") {
         BackupFile = value;
+    } else if (option == "--all") {
+        AllDrives = true;
     } else if (option == "--yes") {
         Yes = true;
     } else if (option == "--dry-run") {
@@ -174,10 +173,38 @@ bool CommandLine::SetOption(const std::string& option, const std::string& value,
     return true;
 }
 
+bool CommandLine::SetDrives(const std::string& value, std::string& reason) {
+    DriveNumbers.clear();
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = value.find(',', start);
+        unsigned number = 0;
+        if (!ParseBounded(value.substr(start, comma - start), 999, number)) {
+            reason = "'--drive' needs drive numbers as list shows them (1, 2, ... or 1,3,4)";
+            return false;
+        }
+        for (unsigned named : DriveNumbers) {
+            if (named != number) continue;
+            reason = "'--drive' names drive " + std::to_string(number) + " twice";
+            return false;
+        }
+        DriveNumbers.push_back(number);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    DriveNumber = DriveNumbers.front();
+    return true;
+}
+
 bool CommandLine::CheckComplete(std::string& reason) const {
     // DevicePath is never empty once --device was given: the option needs a value.
     if (DriveNumber != 0 && !DevicePath.empty()) {
         reason = "'--drive' and '--device' name the drive twice: give one of them";
+        return false;
+    }
+    if (AllDrives && NamesDrive()) {
+        reason = "'--all' and '" + std::string(DriveNumber != 0 ? "--drive" : "--device") +
+                 "' name the drives twice: give one of them";
         return false;
     }
     if (Action == Command::Save && File.empty()) {

@@ -7,9 +7,11 @@
 // The arguments of flashupgrade:
 //   flashupgrade [list] [--json]
 //   flashupgrade image [--json]
-//   flashupgrade upgrade [--drive N | --device PATH] [--yes] [--backup FILE] [--dry-run] [--no-verify]
-//   flashupgrade save FILE [--drive N | --device PATH] [--yes]
-//   flashupgrade verify [--drive N | --device PATH]
+//   flashupgrade upgrade [DRIVES] [--yes] [--backup FILE] [--dry-run] [--no-verify]
+//   flashupgrade save FILE [DRIVES] [--yes]
+//   flashupgrade verify [DRIVES]
+// DRIVES is --drive N, --device PATH, --drive N,M,... or --all; the last two (and --json) run the
+// command on several drives at once.
 //   flashupgrade --help | --version
 // upgrade, save and verify also take [--timeout SECONDS] [--verbose], and -v for --verbose.
 // An option's value follows it as the next argument or after '='.
@@ -19,6 +21,8 @@ public:
 
     Command Action = Command::List;
     unsigned DriveNumber = 0;  // --drive N, counted from 1 as list shows them; 0: not given
+    std::vector<unsigned> DriveNumbers;  // --drive N,M,...: every number, in the order given
+    bool AllDrives = false;    // --all
     std::string DevicePath;    // --device PATH
     std::string File;          // save's FILE
     std::string BackupFile;    // --backup FILE
@@ -34,12 +38,16 @@ public:
     // False with REASON (one line) when the arguments are not a command line of the program.
     bool Parse(const std::vector<std::string>& arguments, std::string& reason);
     bool NamesDrive() const { return DriveNumber != 0 || !DevicePath.empty(); }
+    // Whether the command runs on several drives at once, with one result each.
+    bool SeveralDrives() const { return AllDrives || DriveNumbers.size() > 1 || (Json && Action != Command::List && Action != Command::Image); }
 
 private:
     // Each moves AT past what it took; false with REASON as Parse.
     bool ParseCommand(const std::vector<std::string>& arguments, size_t& at, std::string& reason);
     bool ParseArgument(const std::vector<std::string>& arguments, size_t& at, std::string& reason);
     bool SetOption(const std::string& option, const std::string& value, std::string& reason);
+    // --drive's value: one number or several separated by commas.
+    bool SetDrives(const std::string& value, std::string& reason);
     // What no single argument can tell: a drive named twice, save without its FILE.
     bool CheckComplete(std::string& reason) const;
 };

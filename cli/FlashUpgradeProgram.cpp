@@ -16,83 +16,15 @@
 
 using upgrade::FirmwareSlot;
 using Kind = OperationOutcome::Kind;
-using Cause = TransportFailure::Cause;
 
 namespace {
 
 constexpr uint32_t ImageSize = FirmwareSlot::ImageSize;
-constexpr uint32_t ImageChunks = ImageSize / ChunkLoop::ChunkLength;
-constexpr const char* RestartLine =
-    "The new firmware takes effect when the drive restarts: power-cycle it or restart the computer.";
 
 std::string Hex4(uint16_t value) {
     char text[8];
     std::snprintf(text, sizeof text, "%04X", unsigned{value});
     return text;
-}
-
-bool IsEnvironment(int error) {
-    return error == EACCES || error == EPERM || error == EBUSY || error == ENOENT || error == ENXIO ||
-           error == ENODEV;
-}
-
-// What the system refused, as one line.
-std::string Refusal(const TransportFailure& reason) {
-    // A block node refuses firmware commands to all but root; a generic node would not.
-    if (reason.Error == EPERM && reason.Node.compare(0, 7, "/dev/sr") == 0) {
-        return ProgramTexts::WriteRefused(reason.Node);
-    }
-    return ProgramTexts::EnvironmentError(reason.Error, reason.Node);
-}
-
-// Whether an upgrade's writes may have reached the flash: a write the drive accepted, or one that
-// failed in a way that does not prove it never arrived (no answer, a link lost meanwhile). A
-// call the kernel refused (any errno but an interrupted wait, which leaves the command running)
-// never reached the drive, and a drive that answered CHECK CONDITION took nothing.
-bool MayHaveWritten(const OperationOutcome& outcome) {
-    if (outcome.Written == OperationOutcome::Writes::Nothing) return false;
-    if (outcome.Written == OperationOutcome::Writes::Committed || outcome.ChunksAccepted != 0) return true;
-    const TransportFailure& reason = outcome.Reason;
-    if (reason.Error != 0 && reason.Error != EINTR) return false;
-    return reason.Why != Cause::Refused && reason.Why != Cause::Answered;
-}
-
-// One drive of the list as a JSON object: its number, address, texts (trimmed and as sent),
-// version, controller, flash size and node.
-void DriveJson(JsonWriter& json, size_t number, const DeviceRecord& record,
-               const SgIoTransport::ScsiAddress& address) {
-    json.BeginObject();
-    json.Key("number");
-    json.Number(number);
-    json.Key("host");
-    json.Number(address.Host);
-    json.Key("channel");
-    json.Number(address.Channel);
-    json.Key("target");
-    json.Number(address.Target);
-    json.Key("lun");
-    json.Number(address.Lun);
-    json.Key("vendor");
-    json.String(ProgramTexts::Trimmed(record.Vendor, sizeof record.Vendor));
-    json.Key("product");
-    json.String(ProgramTexts::Trimmed(record.Product, sizeof record.Product));
-    json.Key("vendorField");
-    json.String(std::string(record.Vendor, strnlen(record.Vendor, sizeof record.Vendor)));
-    json.Key("productField");
-    json.String(std::string(record.Product, strnlen(record.Product, sizeof record.Product)));
-    json.Key("version");
-    json.String(std::to_string(record.VersionMajor) + "." + std::to_string(record.VersionMinor));
-    json.Key("versionMajor");
-    json.Number(record.VersionMajor);
-    json.Key("versionMinor");
-    json.Number(record.VersionMinor);
-    json.Key("controllerId");
-    json.String(Hex4(record.ControllerId));
-    json.Key("flashSize");
-    json.Number(record.FlashSize);
-    json.Key("node");
-    json.String(ProgramTexts::Node(record));
-    json.EndObject();
 }
 
 }  // namespace
@@ -150,11 +82,7 @@ int FlashUpgradeProgram::RunCommand() {
     return ExitEnvironment;
 }
 
-std::string FlashUpgradeProgram::ImageVersion() const {
-    char text[FirmwareSlot::VersionTextSize];
-    upgrade::SlotText(reinterpret_cast<const char*>(platform_.Slot) + offsetof(FirmwareSlot, VersionText), text);
-    return text;
-}
+std::string FlashUpgradeProgram::ImageVersion() const { return ProgramTexts::ImageVersion(platform_.Slot); }
 
 bool FlashUpgradeProgram::ImageChecksumGood() const {
     const uint16_t expected =
@@ -230,7 +158,9 @@ int FlashUpgradeProgram::List() {
         json.Key("drives");
         json.BeginArray();
         for (size_t i = 0; i < drives_.Count(); ++i) {
-            DriveJson(json, i + 1, *drives_.At(i), platform_.Transport.AddressOf(*drives_.At(i)));
+            json.BeginObject();
+            ProgramTexts::DriveFields(json, i + 1, *drives_.At(i), platform_.Transport.AddressOf(*drives_.At(i)));
+            json.EndObject();
         }
         json.EndArray();
         json.EndObject();
@@ -253,9 +183,7 @@ int FlashUpgradeProgram::Image() {
     if (!filled) {
         text = "Need Combine firmware first !!";
     } else if (computed != expected) {
-        char mismatch[upgrade::ChecksumMismatchTextSize];
-        upgrade::FormatChecksumMismatch(mismatch, sizeof mismatch, computed, expected);
-        text = mismatch;
+        text = ChecksumMismatchText();
     } else {
         text = "image version " + ImageVersion() + ", checksum " + Hex4(computed) + ", good";
     }
@@ -304,80 +232,9 @@ int FlashUpgradeProgram::MayOverwrite(const std::string& path, bool ask) {
     return 0;
 }
 
-int FlashUpgradeProgram::Failed(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path,
-                                bool upgrade) {
-    const TransportFailure& reason = outcome.Reason;
-    if (reason.Why == Cause::Replaced) {
-        Err(Replaced(drive));
-        return ExitEnvironment;
-    }
-    const bool written = upgrade && MayHaveWritten(outcome);
-    // The system refused the open, or every command, before anything was written: that, once,
-    // is what happened; the operation's own text would only repeat it as a failure of the drive.
-    if (!written && reason.Error != 0 && (outcome.Result == Kind::OpenFailed || reason.Lasting)) {
-        Err(Refusal(reason));
-        return ExitEnvironment;
-    }
-    Explain(outcome, drive, path);
-    if (written) return Incomplete(drive);
-    if (reason.Why == Cause::Gone) return ExitEnvironment;
-    if (reason.Error == 0) return ExitFailed;
-    return IsEnvironment(reason.Error) ? ExitEnvironment : ExitFailed;
-}
-
-void FlashUpgradeProgram::Explain(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path) {
-    const std::string text = OperationTexts::Status(outcome, drive, path);
-    if (!text.empty()) Out(text);
-    const std::string why = FailureTexts::Reason(outcome.Reason, platform_.Transport.TimeOut());
-    if (!why.empty()) Err(why);
-}
-
-std::string FlashUpgradeProgram::Replaced(const DeviceRecord& drive) const {
-    const DeviceRecord& now = platform_.Transport.Replacement();
-    std::string answer;
-    if (platform_.Transport.ReplacementOfFamily()) {
-        answer = Line(now);
-    } else if (now.Vendor[0] != '\0') {
-        answer = std::string(now.Vendor, 8) + " " + std::string(now.Product, 16) + ", no drive of the family";
-    } else {
-        answer = "a device that is no drive of the family";
-    }
-    return "flashupgrade: " + ProgramTexts::Node(drive) + " now answers as " + answer + ", not as the listed " +
-           Line(drive) + ": nothing was written";
-}
-
-int FlashUpgradeProgram::Incomplete(const DeviceRecord& drive) {
-    Out("Do not power off or restart the computer or the drive: its firmware may be incomplete. Run the same "
-        "upgrade again: " + platform_.Name + " upgrade --device " + ProgramTexts::Node(drive));
-    return ExitIncomplete;
-}
-
 int FlashUpgradeProgram::Interrupted(int signal, const std::string& what) {
-    Err(std::string("flashupgrade: stopped by ") + Interruption::Name(signal) +
-        ": nothing was written to the drive" + (what.empty() ? "" : "; " + what + " left as it was"));
+    Err(Interruption::Stopped(signal, what));
     return Interruption::Status(signal);
-}
-
-int FlashUpgradeProgram::KeepBackup(const DeviceRecord& drive) {
-    const std::string& path = options_.BackupFile;
-    FlashBackup keeper(operations_, platform_.FileSystem);
-    Out(OperationTexts::SaveStarts());
-    const OperationOutcome kept = keeper.Keep(platform_.Transport, drive, path, watch_);
-    if (kept.Succeeded()) {
-        Out("Back-up of the flash kept in " + path);
-        return 0;
-    }
-    if (kept.Result == Kind::Stopped) return Interrupted(interruption_.Stop(), path);
-    const int status = NotKept(kept, keeper, drive, path);
-    Out("Back-up not kept: nothing was written to the drive");
-    return status;
-}
-
-int FlashUpgradeProgram::NotKept(const OperationOutcome& outcome, const FlashBackup& keeper,
-                                 const DeviceRecord& drive, const std::string& path) {
-    if (keeper.FileError() == 0) return Failed(outcome, drive, path);
-    Err("flashupgrade: " + path + ": " + std::strerror(keeper.FileError()));
-    return ExitEnvironment;
 }
 
 int FlashUpgradeProgram::MayKeepIn(const std::string& path) {
@@ -392,7 +249,7 @@ int FlashUpgradeProgram::MayKeepIn(const std::string& path) {
     return MayOverwrite(path, true);
 }
 
-int FlashUpgradeProgram::PrepareToWrite(const DeviceRecord& drive) {
+int FlashUpgradeProgram::PrepareToWrite(const DeviceRecord& drive, DriveJob& job) {
     // Questions and the back-up only where the operation would write: a drive whose flash
     // cannot hold the image and an image that fails its checksum end before the first write.
     if (drive.FlashSize != ImageSize || !ImageChecksumGood()) return 0;
@@ -420,7 +277,7 @@ int FlashUpgradeProgram::PrepareToWrite(const DeviceRecord& drive) {
             return ExitFailed;
         }
     }
-    return backup ? KeepBackup(drive) : 0;
+    return backup ? job.KeepBackup(options_.BackupFile, watch_) : 0;
 }
 
 int FlashUpgradeProgram::ChooseForImage(DeviceRecord& drive) {
@@ -432,122 +289,161 @@ int FlashUpgradeProgram::ChooseForImage(DeviceRecord& drive) {
     return Choose(drive);
 }
 
+DriveJob::Context FlashUpgradeProgram::JobContext() {
+    return {operations_, platform_.FileSystem, platform_.Sleep, interruption_, platform_.Slot, options_,
+            platform_.Name};
+}
+
 int FlashUpgradeProgram::Upgrade() {
+    if (options_.SeveralDrives()) return Several();
     DeviceRecord drive;
     const int chosen = ChooseForImage(drive);
     if (chosen != 0) return chosen;
-    const int prepared = PrepareToWrite(drive);
+    DriveJob job(JobContext(), platform_.Transport, drive, *this);
+    const int prepared = PrepareToWrite(drive, job);
     if (prepared != 0) return prepared;
-
     Out(OperationTexts::UpgradeStarts());
     watch_.Writing("image version " + ImageVersion() + " is written to " + Line(drive) + " " +
                    ProgramTexts::Node(drive));
-    const OperationOutcome outcome = operations_.Upgrade(platform_.Transport, drive, watch_, options_.DryRun);
-    switch (outcome.Result) {
-    case Kind::StoppedBeforeWriting:
-        if (const int signal = interruption_.Stop()) return Interrupted(signal, std::string());
-        Out("Dry run: " + Line(drive) + " " + ProgramTexts::Node(drive) +
-            " would get image version " + ImageVersion() + "; nothing was written");
-        return ExitDone;
-    case Kind::Stopped: return Interrupted(interruption_.Stop(), std::string());
-    case Kind::Done: return Committed(outcome, drive);
-    case Kind::FlashSizeMismatch:
-        Out("The drive's flash holds " + std::to_string(outcome.FlashSize) + " bytes, the image " +
-            std::to_string(ImageSize) + ": nothing was written");
-        return ExitFailed;
-    default: return Failed(outcome, drive, std::string(), true);
-    }
-}
-
-int FlashUpgradeProgram::Committed(const OperationOutcome& outcome, const DeviceRecord& drive) {
-    // The new firmware may well answer with another version, or other texts: from here on the
-    // drive at the node is the one just written.
-    platform_.Transport.SetIdentityCheck(false);
-    // The chunks went with the save mode: a refused commit leaves the flash written but the
-    // upgrade not done.
-    if (!outcome.CommitAccepted) {
-        Out("The drive did not accept the commit of image version " + ImageVersion());
-        const std::string why = FailureTexts::Reason(outcome.Reason, platform_.Transport.TimeOut());
-        if (!why.empty()) Err(why);
-        return Incomplete(drive);
-    }
-    if (!options_.NoVerify) return CheckAfterCommit(drive);
-    Out(OperationTexts::Status(outcome, drive, std::string()));
-    Out(RestartLine);
-    Out("Committed; the flash was not read back after the commit (--no-verify)");
-    return ExitDone;
-}
-
-int FlashUpgradeProgram::CheckAfterCommit(const DeviceRecord& drive) {
-    Out("Committed: reading the whole flash back to compare it with the image");
-    ReadyWait ready(platform_.Transport, platform_.Sleep);
-    switch (ready.Wait(drive)) {
-    case ReadyWait::Result::Ready: break;
-    case ReadyWait::Result::NotReady:
-        Out("The drive was still becoming ready " + std::to_string(ReadyWait::LimitMs / 1000) +
-            " s after the commit; its flash was not read back");
-        return Incomplete(drive);
-    case ReadyWait::Result::Failed:
-        Err(FailureTexts::Reason(ready.Reason(), platform_.Transport.TimeOut()));
-        return Incomplete(drive);
-    }
-    const OperationOutcome check = operations_.Verify(platform_.Transport, drive, watch_);
-    if (!check.Succeeded()) {
-        // Whatever stopped the read-back, the image was written and committed: not verified.
-        Explain(check, drive, std::string());
-        return Incomplete(drive);
-    }
-    if (check.DifferingChunks != 0) {
-        Out("flash differs from image version " + ImageVersion() + " in " + std::to_string(check.DifferingChunks) +
-            " of " + std::to_string(ImageChunks) + " chunks after the commit");
-        return Incomplete(drive);
-    }
-    Out(OperationTexts::Status(check, drive, std::string()));
-    Out(RestartLine);
-    Out("flash equals image version " + ImageVersion());
-    return ExitDone;
+    return job.Upgrade(watch_);
 }
 
 int FlashUpgradeProgram::Save() {
+    if (options_.SeveralDrives()) return Several();
     DeviceRecord drive;
     const int chosen = Choose(drive);
     if (chosen != 0) return chosen;
-    const std::string& path = options_.File;
-    const int overwrite = MayKeepIn(path);
+    const int overwrite = MayKeepIn(options_.File);
     if (overwrite != 0) return overwrite;
-    // The flash goes into a new file beside PATH that takes PATH's place only once it is whole
-    // and on disk: a dump that fails leaves PATH as it was.
-    FlashBackup keeper(operations_, platform_.FileSystem);
-    Out(OperationTexts::SaveStarts());
-    const OperationOutcome outcome = keeper.Keep(platform_.Transport, drive, path, watch_);
-    if (outcome.Result == Kind::Stopped) return Interrupted(interruption_.Stop(), path);
-    if (!outcome.Succeeded()) {
-        const int status = NotKept(outcome, keeper, drive, path);
-        Out(keeper.Replaced() ? path + " holds the flash, but may not survive a power cut"
-                              : path + " left as it was");
-        return status;
-    }
-    Out("Saved " + std::to_string(drive.FlashSize) + " bytes of flash from " + Line(drive) + " to " + path);
-    return ExitDone;
+    return DriveJob(JobContext(), platform_.Transport, drive, *this).Save(options_.File, watch_);
 }
 
 int FlashUpgradeProgram::Verify() {
+    if (options_.SeveralDrives()) return Several();
     DeviceRecord drive;
     const int chosen = ChooseForImage(drive);
     if (chosen != 0) return chosen;
-    const OperationOutcome outcome = operations_.Verify(platform_.Transport, drive, watch_);
-    if (outcome.Result == Kind::Stopped) return Interrupted(interruption_.Stop(), std::string());
-    if (outcome.Result == Kind::FlashSizeMismatch) {
-        Out("The drive's flash holds " + std::to_string(outcome.FlashSize) + " bytes, the image " +
-            std::to_string(ImageSize) + ": it cannot hold the image");
+    return DriveJob(JobContext(), platform_.Transport, drive, *this).Verify(watch_);
+}
+
+int FlashUpgradeProgram::Several() {
+    using Command = CommandLine::Command;
+    const bool image = options_.Action != Command::Save;
+    if (image && !upgrade::SlotIsFilled(platform_.Slot)) {
+        Out(OperationTexts::SlotUnfilled());
         return ExitFailed;
     }
-    if (!outcome.Succeeded()) return Failed(outcome, drive, std::string());
-    if (outcome.DifferingChunks == 0) {
-        Out("flash equals image version " + ImageVersion());
-        return ExitDone;
+    std::vector<SeveralDrives::Drive> chosen;
+    int status = ChooseSeveral(chosen, image);
+    if (status == 0 && options_.Action == Command::Upgrade) status = PrepareSeveral(chosen);
+    if (status == 0 && options_.Action == Command::Save) status = FilesForSeveral(chosen, options_.File);
+    if (status != 0) return status;
+    SeveralDrives run(JobContext(), platform_.Transport, console_, platform_.Terminal, chosen);
+    switch (options_.Action) {
+    case Command::Upgrade: return run.Upgrade();
+    case Command::Save: return run.Save();
+    default: return run.Verify();
     }
-    Out("flash differs from image version " + ImageVersion() + " in " + std::to_string(outcome.DifferingChunks) +
-        " of " + std::to_string(ImageChunks) + " chunks");
+}
+
+int FlashUpgradeProgram::ChooseSeveral(std::vector<SeveralDrives::Drive>& chosen, bool image) {
+    if (!options_.AllDrives && options_.DriveNumbers.size() <= 1) {
+        // One drive, named or the only one, with one result (--json).
+        DeviceRecord drive;
+        const int status = Choose(drive);
+        if (status != 0) return status;
+        for (size_t i = 0; i < drives_.Count(); ++i) {
+            if (ProgramTexts::Node(*drives_.At(i)) == ProgramTexts::Node(drive)) chosen.push_back({i + 1, drive, ""});
+        }
+        return 0;
+    }
+    const int scanned = Scan();
+    if (const int signal = interruption_.Stop()) return Interrupted(signal, std::string());
+    if (scanned != 0) return scanned;
+    const size_t count = drives_.Count();
+    for (unsigned number : options_.DriveNumbers) {
+        if (number > count) {
+            Err("flashupgrade: no drive " + std::to_string(number) + ": list shows " + std::to_string(count));
+            return ExitEnvironment;
+        }
+        chosen.push_back({number, *drives_.At(number - 1), ""});
+    }
+    if (!options_.AllDrives) return 0;
+    for (size_t i = 0; i < count; ++i) {
+        const DeviceRecord& drive = *drives_.At(i);
+        if (!image || drive.FlashSize == ImageSize) {
+            chosen.push_back({i + 1, drive, ""});
+            continue;
+        }
+        Err("flashupgrade: drive " + std::to_string(i + 1) + " " + ProgramTexts::Node(drive) +
+            " left out: its flash holds " + std::to_string(drive.FlashSize) + " bytes, the image " +
+            std::to_string(ImageSize));
+    }
+    if (!chosen.empty()) return 0;
+    Out("No listed drive's flash can hold the image (" + std::to_string(ImageSize) + " bytes): nothing was written");
     return ExitFailed;
+}
+
+int FlashUpgradeProgram::PrepareSeveral(std::vector<SeveralDrives::Drive>& chosen) {
+    if (!ImageChecksumGood()) {
+        Out(ChecksumMismatchText());
+        return ExitFailed;
+    }
+    int refused = 0;
+    for (const SeveralDrives::Drive& drive : chosen) {
+        std::string node;
+        if (platform_.Transport.WriteRefusal(drive.Record, node) == 0) continue;
+        Err(ProgramTexts::WriteRefused(node));
+        refused = ExitEnvironment;
+    }
+    if (refused != 0) return refused;
+    const std::string& backup = options_.BackupFile;
+    if (!backup.empty()) {
+        const int files = FilesForSeveral(chosen, backup);
+        if (files != 0) return files;
+    }
+    if (options_.DryRun) return 0;
+    if (!options_.Yes && !platform_.Terminal.InputIsTerminal()) {
+        Err("flashupgrade: no terminal to ask before writing the firmware: add --yes");
+        return ExitEnvironment;
+    }
+    std::string question = "Write image version " + ImageVersion() + " to " + std::to_string(chosen.size()) +
+                           (chosen.size() == 1 ? " drive:\n" : " drives at once:\n");
+    for (const SeveralDrives::Drive& drive : chosen) {
+        question += "  Drive " + std::to_string(drive.Number) + " " + Line(drive.Record) + " " +
+                    ProgramTexts::Node(drive.Record) + "\n";
+    }
+    question += backup.empty() ? "without back-ups of their flash (--backup FOLDER keeps them)?"
+                               : "keeping a back-up of each drive's flash in " + backup + "?";
+    if (console_.Confirm(question)) return 0;
+    if (const int signal = interruption_.Stop()) return Interrupted(signal, std::string());
+    Out("Upgrade cancelled: nothing was written");
+    return ExitFailed;
+}
+
+int FlashUpgradeProgram::FilesForSeveral(std::vector<SeveralDrives::Drive>& chosen, const std::string& pattern) {
+    const bool numbered = SeveralDrives::HasNumber(pattern);
+    uint64_t length = 0;
+    bool regular = true;
+    const bool folder = !numbered && platform_.FileSystem.Examine(pattern.c_str(), &length, &regular) == 0 && !regular;
+    if (!numbered && !folder && chosen.size() > 1) {
+        Err("flashupgrade: " + pattern + " names one file for " + std::to_string(chosen.size()) +
+            " drives: give a folder, or a name holding %n for each drive's number");
+        return ExitEnvironment;
+    }
+    for (SeveralDrives::Drive& drive : chosen) {
+        drive.File = numbered || folder ? SeveralDrives::FileFor(pattern, drive.Number, folder) : pattern;
+        const int overwrite = MayKeepIn(drive.File);
+        if (overwrite != 0) return overwrite;
+    }
+    return 0;
+}
+
+std::string FlashUpgradeProgram::ChecksumMismatchText() const {
+    const uint16_t expected =
+        upgrade::ExpectedChecksum(reinterpret_cast<const char*>(platform_.Slot) + offsetof(FirmwareSlot, ChecksumText));
+    const uint16_t computed = upgrade::ImageChecksum(platform_.Slot + offsetof(FirmwareSlot, Image), ImageSize);
+    char mismatch[upgrade::ChecksumMismatchTextSize];
+    upgrade::FormatChecksumMismatch(mismatch, sizeof mismatch, computed, expected);
+    return mismatch;
 }

@@ -6,11 +6,15 @@
 #include "cli/CommandLine.h"
 #include "cli/CommandTrace.h"
 #include "cli/Console.h"
+#include "cli/DriveJob.h"
+#include "cli/DriveReport.h"
+#include "cli/ExitStatus.h"
 #include "cli/FileSystemApi.h"
 #include "cli/FlashBackup.h"
 #include "cli/Interruption.h"
 #include "cli/OperationWatch.h"
 #include "cli/ProgressBar.h"
+#include "cli/SeveralDrives.h"
 #include "cli/SignalApi.h"
 #include "cli/TerminalApi.h"
 #include "transport/DeviceList.h"
@@ -31,13 +35,13 @@
 // written (usage, permissions, a busy or vanished drive, a drive that answers as another than the
 // one listed, a file the system refused, a question that no one can answer), 3
 // when something was written and the upgrade did not complete, 128+N when signal N stopped the
-// program before anything was written.
-class FlashUpgradeProgram {
+// program before anything was written. Over several drives, the worst of theirs (SeveralDrives).
+class FlashUpgradeProgram final : private DriveReport {
 public:
-    static constexpr int ExitDone = 0;
-    static constexpr int ExitFailed = 1;
-    static constexpr int ExitEnvironment = 2;
-    static constexpr int ExitIncomplete = 3;
+    static constexpr int ExitDone = ExitStatus::Done;
+    static constexpr int ExitFailed = ExitStatus::Failed;
+    static constexpr int ExitEnvironment = ExitStatus::Environment;
+    static constexpr int ExitIncomplete = ExitStatus::Incomplete;
 
     struct Platform {
         SgIoTransport& Transport;
@@ -71,45 +75,39 @@ private:
     int Choose(DeviceRecord& drive);
     // The same for a command that needs the image: 1 with its text when the slot is unfilled.
     int ChooseForImage(DeviceRecord& drive);
-    // The questions and the back-up before the first write to DRIVE; 0 to go on, or the exit status.
-    int PrepareToWrite(const DeviceRecord& drive);
-    int KeepBackup(const DeviceRecord& drive);
+    // The questions before the first write to DRIVE, then the back-up by JOB; 0 to go on, or
+    // the exit status.
+    int PrepareToWrite(const DeviceRecord& drive, DriveJob& job);
     // FILE, when it exists with content, may be overwritten: 0 to go on, or the exit status.
     // Asks on the terminal when ASK; otherwise only checks that someone could answer.
     int MayOverwrite(const std::string& path, bool ask);
-    // Says why OUTCOME failed, for DRIVE and the file at PATH; the exit status. For an upgrade
-    // (UPGRADE) whose writes may have reached the flash, that status is 3 with its last line.
-    int Failed(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path,
-               bool upgrade = false);
-    // The operation's status text on the standard output and the access layer's reason on the
-    // standard error, each when there is one.
-    void Explain(const OperationOutcome& outcome, const DeviceRecord& drive, const std::string& path);
-    // The last line and status of an upgrade that wrote something and did not complete.
-    int Incomplete(const DeviceRecord& drive);
-    // After the commit: the drive's answer, its restart, and the whole flash compared with the
-    // image; the exit status.
-    int Committed(const OperationOutcome& outcome, const DeviceRecord& drive);
-    int CheckAfterCommit(const DeviceRecord& drive);
     // Ends the program for SIGNAL with nothing written; WHAT is left as it was.
     int Interrupted(int signal, const std::string& what);
-    // Tells why the flash was not kept in PATH (a file step's errno names PATH, status 2); the
-    // exit status.
-    int NotKept(const OperationOutcome& outcome, const FlashBackup& keeper, const DeviceRecord& drive,
-                const std::string& path);
     // PATH may receive the flash: not a folder or a device, and, when it has content, the user
     // agrees to lose it. 0 to go on, or the exit status.
     int MayKeepIn(const std::string& path);
+    // Upgrade, save or verify of several drives at once (--all, --drive N,M, --json).
+    int Several();
+    // Scans and takes the drives the command names; 0, or the exit status. IMAGE: the command
+    // needs drives whose flash can hold the image (--all takes only those).
+    int ChooseSeveral(std::vector<SeveralDrives::Drive>& chosen, bool image);
+    // The questions and back-up files before several drives are written; 0, or the exit status.
+    int PrepareSeveral(std::vector<SeveralDrives::Drive>& chosen);
+    // Each drive's file from PATTERN (a folder, a name with %n, or one file for one drive), each
+    // checked as MayKeepIn does; 0, or the exit status.
+    int FilesForSeveral(std::vector<SeveralDrives::Drive>& chosen, const std::string& pattern);
+    std::string ChecksumMismatchText() const;
+    DriveJob::Context JobContext();
     // Takes the listed drive whose node the --device path names; 0, or the exit status.
     int ChooseByPath(DeviceRecord& drive);
     // "(H, C, T, L) VENDOR PRODUCT Version X.Y" of DRIVE with its whole address.
     std::string Line(const DeviceRecord& drive) const;
-    // The line for a drive that now answers otherwise than when it was listed.
-    std::string Replaced(const DeviceRecord& drive) const;
     std::string ImageVersion() const;
     bool ImageChecksumGood() const;
 
-    void Out(const std::string& line);
-    void Err(const std::string& line);
+    // The texts of the one drive's job go straight to the terminal.
+    void Out(const std::string& line) override;
+    void Err(const std::string& line) override;
 
     Platform platform_;
     CommandLine options_;

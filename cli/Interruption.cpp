@@ -32,3 +32,8 @@ const char* Interruption::Name(int signal) {
     default: return "a signal";
     }
 }
+
+std::string Interruption::Stopped(int signal, const std::string& what) {
+    return std::string("flashupgrade: stopped by ") + Name(signal) + ": nothing was written to the drive" +
+           (what.empty() ? "" : "; " + what + " left as it was");
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "cli/SignalApi.h"
 
 // When a stop signal may end the program. Until the first write it may: the program notices it
@@ -25,6 +27,9 @@ public:
     static int Status(int signal) { return 128 + signal; }
     // "SIGINT", "SIGTERM", "SIGHUP", or "signal N".
     static const char* Name(int signal);
+    // "flashupgrade: stopped by SIGINT: nothing was written to the drive; WHAT left as it was"
+    // (WHAT, when given, names the file the program would have written).
+    static std::string Stopped(int signal, const std::string& what);
 
 private:
     SignalApi& signals_;

@@ -1,8 +1,12 @@
 #include "cli/ProgramTexts.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+
+#include "upgrade/FirmwareChecksum.h"
+#include "upgrade/FirmwareSlot.h"
 
 const char* ProgramTexts::Help() {
     return "Usage: flashupgrade [COMMAND] [OPTIONS]\n"
@@ -17,7 +21,9 @@ const char* ProgramTexts::Help() {
            "  verify               compare the drive's flash with the image; writes nothing\n"
            "\n"
            "Options:\n"
-           "  --drive N            the drive numbered N by list\n"
+           "  --drive N            the drive numbered N by list; N,M,...: those drives, at once\n"
+           "  --all                upgrade, save, verify: every listed drive, at once (upgrade\n"
+           "                       and verify: those whose flash can hold the image)\n"
            "  --device PATH        the drive at PATH: /dev/srN, /dev/sgN or a link to one\n"
            "  --yes                answer yes to the questions (needed without a terminal)\n"
            "  --backup FILE        upgrade: first keep the drive's old flash in FILE\n"
@@ -27,11 +33,15 @@ const char* ProgramTexts::Help() {
            "  --timeout SECONDS    the time one command may take (default 256)\n"
            "  -v, --verbose        every command sent, with its answer, on stderr; twice:\n"
            "                       and the first bytes of its data\n"
-           "  --json               list, image: one JSON document for scripts\n"
+           "  --json               list, image: one JSON document for scripts; upgrade, save,\n"
+           "                       verify: the result of each drive in one JSON document\n"
            "  --help               this text\n"
            "  --version            the program's version\n"
            "\n"
-           "With one drive, upgrade, save and verify take it; with several, name one.\n"
+           "With one drive, upgrade, save and verify take it; with several, name one, or\n"
+           "several with --drive N,M,... or --all: they run at once, each drive on its own,\n"
+           "after one question. FILE is then a folder (flash-N.bin in it for drive N) or a\n"
+           "name in which %n stands for the drive's number.\n"
            "Writing firmware needs root, or read and write access to the drive's /dev/sgN\n"
            "and /dev/srN nodes (their group). The new firmware takes effect when the drive\n"
            "restarts. From its first write an upgrade runs to its end: Ctrl-C, SIGTERM and\n"
@@ -44,11 +54,22 @@ const char* ProgramTexts::Help() {
            "  3  something was written and the upgrade did not complete: do not power off\n"
            "     or restart; run the same upgrade again\n"
            "  128+N  stopped by signal N before anything was written\n"
+           "  Over several drives, the worst of theirs: 3, then 1, then 0; 2 when none started.\n"
            "See flashupgrade(8).\n";
 }
 
 const char* ProgramTexts::Version() {
     return "flashupgrade 1.51";
+}
+
+std::string ProgramTexts::ImageVersion(const unsigned char* slot) {
+    char text[upgrade::FirmwareSlot::VersionTextSize];
+    upgrade::SlotText(reinterpret_cast<const char*>(slot) + offsetof(upgrade::FirmwareSlot, VersionText), text);
+    return text;
+}
+
+const char* ProgramTexts::RestartLine() {
+    return "The new firmware takes effect when the drive restarts: power-cycle it or restart the computer.";
 }
 
 std::string ProgramTexts::DriveLine(const DeviceRecord& record, const SgIoTransport::ScsiAddress& address) {
@@ -87,4 +108,40 @@ std::string ProgramTexts::WriteRefused(const std::string& node) {
     return "flashupgrade: " + node +
            ": no permission to write firmware through this node: needs root, or the sg driver "
            "(modprobe sg) and read and write access to the drive's /dev/sgN";
+}
+
+void ProgramTexts::DriveFields(JsonWriter& json, size_t number, const DeviceRecord& record,
+                               const SgIoTransport::ScsiAddress& address) {
+    char controller[8];
+    std::snprintf(controller, sizeof controller, "%04X", unsigned{record.ControllerId});
+    json.Key("number");
+    json.Number(number);
+    json.Key("host");
+    json.Number(address.Host);
+    json.Key("channel");
+    json.Number(address.Channel);
+    json.Key("target");
+    json.Number(address.Target);
+    json.Key("lun");
+    json.Number(address.Lun);
+    json.Key("vendor");
+    json.String(Trimmed(record.Vendor, sizeof record.Vendor));
+    json.Key("product");
+    json.String(Trimmed(record.Product, sizeof record.Product));
+    json.Key("vendorField");
+    json.String(std::string(record.Vendor, strnlen(record.Vendor, sizeof record.Vendor)));
+    json.Key("productField");
+    json.String(std::string(record.Product, strnlen(record.Product, sizeof record.Product)));
+    json.Key("version");
+    json.String(std::to_string(record.VersionMajor) + "." + std::to_string(record.VersionMinor));
+    json.Key("versionMajor");
+    json.Number(record.VersionMajor);
+    json.Key("versionMinor");
+    json.Number(record.VersionMinor);
+    json.Key("controllerId");
+    json.String(controller);
+    json.Key("flashSize");
+    json.Number(record.FlashSize);
+    json.Key("node");
+    json.String(Node(record));
 }

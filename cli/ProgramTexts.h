@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/JsonWriter.h"
 #include "transport/DeviceRecord.h"
 #include "transport/SgIoTransport.h"
 
@@ -16,6 +17,14 @@ public:
     // "(H, C, T, L) VENDOR PRODUCT Version X.Y", the drop-down's line: texts as the drive sent
     // them, the address whole as the transport found it.
     static std::string DriveLine(const DeviceRecord& record, const SgIoTransport::ScsiAddress& address);
+    // The version text of the image in SLOT (a firmware slot, head and image).
+    static std::string ImageVersion(const unsigned char* slot);
+    // What the user does for new firmware to take effect.
+    static const char* RestartLine();
+    // The members of drive NUMBER of the list in a JSON object: its number, address, texts
+    // (trimmed and as sent), version, controller, flash size and node.
+    static void DriveFields(JsonWriter& json, size_t number, const DeviceRecord& record,
+                            const SgIoTransport::ScsiAddress& address);
     // The drive's node as listed.
     static std::string Node(const DeviceRecord& record);
     // A text field of the record without its trailing blanks.

@@ -1,17 +1,19 @@
 #include "cli/ProgressBar.h"
 
-#include <cstdio>
 
 #include "upgrade/ChunkLoop.h"
 
-namespace {
-
-// Chunks that cover BYTES of flash, a short last one included.
-uint32_t ChunksOf(uint32_t bytes) { return (bytes + ChunkLoop::ChunkLength - 1) / ChunkLoop::ChunkLength; }
-
-}  // namespace
-
 ProgressBar::ProgressBar(TerminalApi& terminal) : terminal_(terminal) {}
+
+uint32_t ProgressBar::ChunksOf(uint32_t bytes) { return (bytes + ChunkLoop::ChunkLength - 1) / ChunkLoop::ChunkLength; }
+
+std::string ProgressBar::Bar(uint32_t done, uint32_t total) {
+    if (done > total) done = total;
+    std::string bar = "[";
+    const uint32_t filled = static_cast<uint32_t>(uint64_t{done} * Width / total);
+    for (uint32_t i = 0; i < static_cast<uint32_t>(Width); ++i) bar += i < filled ? '#' : '.';
+    return bar + "] " + std::to_string(done) + "/" + std::to_string(total) + " chunks";
+}
 
 void ProgressBar::Start(uint32_t total) {
     Finish();
@@ -27,13 +29,8 @@ void ProgressBar::Show(uint32_t done) {
     if (!active_) return;
     if (done > total_) done = total_;
     if (drawn_ && done == shown_) return;
-    char line[Width + 48];
-    int at = std::snprintf(line, sizeof line, "\r[");
-    const uint32_t filled = static_cast<uint32_t>(uint64_t{done} * Width / total_);
-    for (uint32_t i = 0; i < static_cast<uint32_t>(Width); ++i) line[at++] = i < filled ? '#' : '.';
-    at += std::snprintf(line + at, sizeof line - static_cast<size_t>(at), "] %u/%u chunks", unsigned{done},
-                        unsigned{total_});
-    terminal_.Write(TerminalApi::Stream::Error, line, static_cast<size_t>(at));
+    const std::string line = "\r" + Bar(done, total_);
+    terminal_.Write(TerminalApi::Stream::Error, line.data(), line.size());
     shown_ = done;
     drawn_ = true;
 }

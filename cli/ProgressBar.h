@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "cli/TerminalApi.h"
 #include "upgrade/OperationSink.h"
@@ -13,6 +14,11 @@ public:
     static constexpr int Width = 32;
 
     explicit ProgressBar(TerminalApi& terminal);
+
+    // "[#######.........] 3/8 chunks": DONE of TOTAL (not 0) chunks, Width marks wide.
+    static std::string Bar(uint32_t done, uint32_t total);
+    // The chunks that cover BYTES of flash, a short last one included.
+    static uint32_t ChunksOf(uint32_t bytes);
 
     // False: never drawn (another view has the standard error).
     bool Enabled = true;

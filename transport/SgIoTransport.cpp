@@ -523,3 +523,9 @@ int SgIoTransport::CommitFirmware() {
 int SgIoTransport::TestUnitReady() {
     return Send(DriveCommandSet::TestUnitReady(), SG_DXFER_NONE, nullptr, 0, false);
 }
+
+void SgIoTransport::TakeListing(const SgIoTransport& other) {
+    listed_ = other.listed_;
+    timeOutMs_ = other.timeOutMs_;
+    identityCheck_ = other.identityCheck_;
+}

@@ -145,6 +145,12 @@ public:
     // Which drive of LIST (records of this transport's last scan) PATH names: its position
     // into *POSITION for ListedDrive, the errno of stat into *ERROR for Unreadable.
     PathIs FindByPath(const std::string& path, const DeviceList& list, size_t* position, int* error);
+    // The system this transport speaks to, for another transport over it.
+    LinuxScsiApi& Scsi() const { return scsi_; }
+    // Takes the drives OTHER listed and its settings (time-out, identity check), so that this
+    // transport can open and address them as OTHER would: a drive of several each gets a
+    // transport of its own.
+    void TakeListing(const SgIoTransport& other);
     // When on (the default), OpenDevice asks the drive for its identification once it holds it
     // and refuses one that answers otherwise than the listed record: another drive may have
     // taken the place since the scan. Off where the answer may rightly differ (after a commit).

@@ -113,12 +113,17 @@ bool EmulatedDriveFile::Save() {
 }
 
 EmulatedDrive::Result EmulatedDriveFile::Execute(const EmulatedDrive::Request& request) {
+    const EmulatedDrive::Result result = ExecuteAtOnce(request);
+    Wait(drive_.LatencyMicroseconds());
+    return result;
+}
+
+EmulatedDrive::Result EmulatedDriveFile::ExecuteAtOnce(const EmulatedDrive::Request& request) {
     const uint32_t commitsBefore = drive_.CommitCount();
     const EmulatedDrive::Result result = drive_.Execute(request);
     if (drive_.CommitCount() != commitsBefore && !path_.empty()) {
         Save();
     }
-    Wait(drive_.LatencyMicroseconds());
     return result;
 }
 

@@ -50,6 +50,9 @@ public:
     // Runs one command, waits the drive's latency, and saves the flash after a commit. A failed
     // save does not change the answer (the drive did commit); SaveFailed() tells.
     EmulatedDrive::Result Execute(const EmulatedDrive::Request& request);
+    // Execute without the wait, for a caller that keeps the drive's time itself: the iSCSI target
+    // serves several drives from one thread and sends the answer once the latency has passed.
+    EmulatedDrive::Result ExecuteAtOnce(const EmulatedDrive::Request& request);
     bool SaveFailed() const { return saveFailed_; }
     bool Save();
 

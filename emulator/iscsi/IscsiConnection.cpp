@@ -34,6 +34,10 @@ uint32_t IscsiConnection::MaxCmdSn() const {
     for (const Task& t : tasks_) {
         if (t.counted) ++busy;
     }
+    // A command waiting for the drive's latency is still in progress, as on a real drive.
+    for (const Answer& a : answers_) {
+        if (a.task.counted) ++busy;
+    }
     const uint32_t free = busy < CommandWindow ? CommandWindow - busy : 0;
     // free == 0 gives ExpCmdSN - 1: the window is closed.
     return expCmdSn_ + free - 1;
@@ -223,6 +227,7 @@ void IscsiConnection::Logout(const Pdu& pdu) {
 
 void IscsiConnection::AbortTasks(const char* why) {
     tasks_.clear();
+    DropAnswers(why);
     while (!held_.empty()) EndHold(held_.size() - 1, why);
 }
 

@@ -3,6 +3,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,12 @@ namespace emulator {
 // command: a held command gets no answer until task management aborts it or the connection
 // ends, and holds no place in the command window; a dropped one ends the connection at once,
 // losing whatever output was still queued, and logins to the drive are refused for a while.
+//
+// A drive's latency is kept here too, as time and not as a sleep, so that one slow drive holds
+// up no other connection: the command runs at once and its answer waits until the latency has
+// passed on the target set's clock. Answers leave in the order the commands ran (a held command
+// alone may be overtaken), and a waiting command keeps its place in the command window; task
+// management, logout and the connection's end drop waiting answers as they drop held commands.
 class IscsiConnection {
 public:
     static constexpr uint32_t CommandWindow = 8;
@@ -62,9 +70,11 @@ public:
     bool Closing() const { return phase_ == Phase::Closing; }
     // The link broke (drop=): the connection ends now, nothing more is sent.
     bool Severed() const { return severed_; }
-    // Carries out and answers the held commands whose time has come (hold= with SECONDS).
-    void ReleaseHeld();
-    // The earliest time a held command is due, in the target set's milliseconds; 0 for none.
+    // Carries out and answers the held commands whose time has come (hold= with SECONDS), and
+    // sends the answers whose drive latency has passed.
+    void ReleaseDue();
+    // The earliest time a held command or an answer is due, in the target set's milliseconds;
+    // 0 for none.
     uint64_t NextRelease() const;
     // The initiator went away (or the target shuts down): logged, tasks dropped.
     void Dropped(const char* why);
@@ -118,6 +128,16 @@ private:
         uint32_t residual = 0;
     };
 
+    // A command the drive (or the target itself) has answered, waiting to be sent.
+    struct Answer {
+        Task task;                        // without its write data, which the drive has taken
+        std::unique_ptr<uint8_t[]> data;  // the read data; moved.sent bytes are sent
+        EmulatedDrive::Result result;
+        uint8_t sense[EmulatedDrive::SenseLength] = {};
+        Moved moved;
+        uint64_t due = 0;  // in the target set's milliseconds
+    };
+
     // Login status classes.
     static constexpr uint8_t LoginInitiatorError = 0x02;
     static constexpr uint8_t LoginTargetError = 0x03;
@@ -157,20 +177,33 @@ private:
     Task* FindTask(uint32_t itt);
     void RemoveTask(uint32_t itt);
     void Advance(uint32_t itt);
+    bool TagInUse(uint32_t itt);
+    // Runs TASK and queues its answer, unless hold= or drop= take it.
     void Complete(Task task);
+    // Complete's work on the drive; false when the command is not to be answered.
+    bool RunOnDrive(Task& task, Answer& answer);
     // hold= and drop= of the drive; true when the command is not to reach it.
     bool Intercept(const Task& task, const EmulatedDrive::Request& request);
+    void ReleaseHeld();
     void EndHold(size_t index, const char* why);
     void Sever();
-    void ReportLuns(const Task& task, std::vector<uint8_t>& data, EmulatedDrive::Result& result) const;
-    // AVAILABLE bytes of read data at DATA (nullptr when there are none).
-    void Respond(const Task& task, const uint8_t* data, uint32_t available,
-                 const EmulatedDrive::Result& result, const uint8_t* sense);
+    void ReportLuns(const Task& task, Answer& answer) const;
+
+    // The answers of SCSI commands (IscsiConnectionAnswers.cpp).
     static Moved Measure(const Task& task, uint32_t available, const EmulatedDrive::Result& result);
+    // The event log's line of a command, written when it runs.
+    void LogCommand(const Answer& answer);
+    // Sends the answers at the front of the queue whose time has come.
+    void SendDueAnswers();
+    void SendAnswer(const Answer& answer);
     // Returns the DataSN that follows the last Data-In sent.
     uint32_t SendDataIn(const Task& task, const uint8_t* data, const Moved& moved, const EmulatedDrive::Result& result);
     void SendResponse(const Task& task, uint32_t dataSn, const Moved& moved, const EmulatedDrive::Result& result,
                       const uint8_t* sense);
+    // Task management and the connection's end: the answer is never sent. False when no answer
+    // of ITT waits.
+    bool DropAnswer(uint32_t itt, const char* why);
+    void DropAnswers(const char* why);
 
     // Task management and NOP (IscsiConnectionTaskManagement.cpp).
     void NopOut(const Pdu& pdu);
@@ -211,6 +244,8 @@ private:
     std::vector<Pdu> waiting_;  // ahead of a gap in CmdSN
     std::vector<Task> tasks_;
     std::vector<Task> held_;  // hold=: never answered
+    // Answered, waiting to be sent, in the order the commands ran.
+    std::deque<Answer> answers_;
     uint32_t nextTtt_ = 1;
 };
 

@@ -1,5 +1,5 @@
-// IscsiConnection: SCSI commands and their data (immediate data, Data-Out, R2T, Data-In) and
-// the answers that end them.
+// IscsiConnection: SCSI commands and their data (immediate data, Data-Out, R2T), the drive that
+// runs them and the link's faults that keep them from it.
 #include "emulator/iscsi/IscsiConnection.h"
 
 #include <string.h>
@@ -30,6 +30,12 @@ void IscsiConnection::RemoveTask(uint32_t itt) {
                  tasks_.end());
 }
 
+bool IscsiConnection::TagInUse(uint32_t itt) {
+    auto same = [itt](const Task& t) { return t.itt == itt; };
+    return FindTask(itt) != nullptr || std::any_of(held_.begin(), held_.end(), same) ||
+           std::any_of(answers_.begin(), answers_.end(), [&same](const Answer& a) { return same(a.task); });
+}
+
 void IscsiConnection::Command(const Pdu& pdu) {
     const uint8_t flags = pdu.Flags();
     Task t;
@@ -48,8 +54,7 @@ void IscsiConnection::Command(const Pdu& pdu) {
         Reject(pdu, RejectInvalidField, "SCSI Command without a task tag");
         return;
     }
-    const bool heldTag = std::any_of(held_.begin(), held_.end(), [&t](const Task& held) { return held.itt == t.itt; });
-    if (FindTask(t.itt) != nullptr || heldTag) {
+    if (TagInUse(t.itt)) {
         Reject(pdu, RejectTaskInProgress, "task tag already in use");
         return;
     }
@@ -144,72 +149,81 @@ void IscsiConnection::DataOut(const Pdu& pdu) {
     Advance(itt);
 }
 
-void IscsiConnection::ReportLuns(const Task& task, std::vector<uint8_t>& data, EmulatedDrive::Result& result) const {
+void IscsiConnection::ReportLuns(const Task& task, Answer& answer) const {
     // Answered by the target itself, as every target does: one logical unit, LUN 0.
     uint32_t allocation = 0;
     CdbShape::TransferLength(task.cdb, allocation);
     const uint8_t list[16] = {0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const uint32_t n = std::min<uint32_t>(allocation, sizeof list);
-    data.assign(list, list + n);
-    result.status = EmulatedDrive::StatusGood;
-    result.transferred = n;
+    answer.data.reset(new uint8_t[sizeof list]);
+    memcpy(answer.data.get(), list, n);
+    answer.result.status = EmulatedDrive::StatusGood;
+    answer.result.transferred = n;
 }
 
 void IscsiConnection::Complete(Task task) {
-    // Read data lands in a buffer that is not cleared first: only what the drive wrote is sent,
-    // and a large allocation length then costs no more than the bytes really moved.
-    std::unique_ptr<uint8_t[]> in;
-    std::vector<uint8_t> luns;
-    const uint8_t* data = nullptr;
-    EmulatedDrive::Result result;
-    uint8_t sense[EmulatedDrive::SenseLength] = {};
-    uint32_t cdbTransfer = 0;
-    const bool known = CdbShape::TransferLength(task.cdb, cdbTransfer);
-
-    auto check = [&](uint8_t key, uint8_t asc) {
-        result.status = EmulatedDrive::StatusCheckCondition;
-        result.senseKey = key;
-        result.asc = asc;
-        sense[0] = 0x70;
-        sense[2] = key;
-        sense[7] = EmulatedDrive::SenseLength - 8;
-        sense[12] = asc;
-        result.senseWritten = EmulatedDrive::SenseLength;
+    Answer answer;
+    auto check = [&answer](uint8_t key, uint8_t asc) {
+        answer.result.status = EmulatedDrive::StatusCheckCondition;
+        answer.result.senseKey = key;
+        answer.result.asc = asc;
+        answer.sense[0] = 0x70;
+        answer.sense[2] = key;
+        answer.sense[7] = EmulatedDrive::SenseLength - 8;
+        answer.sense[12] = asc;
+        answer.result.senseWritten = EmulatedDrive::SenseLength;
     };
-
+    // What the target answers itself is due at once, but still leaves behind the answers before it.
+    answer.due = targets_.Now();
     if (!task.lunZero) {
         check(EmulatedDrive::SenseIllegalRequest, 0x25);  // logical unit not supported
     } else if (task.cdb[0] == OpReportLuns) {
-        ReportLuns(task, luns, result);
-        data = luns.data();
+        ReportLuns(task, answer);
     } else if (task.write && !task.store) {
         check(EmulatedDrive::SenseIllegalRequest, EmulatedDrive::AscInvalidField);
-    } else {
-        EmulatedDrive::Request request;
-        request.cdb = task.cdb;
-        request.cdbLength = task.cdbLength;
-        if (task.write && task.expected != 0) {
-            request.direction = EmulatedDrive::Direction::Out;
-            request.data = task.data.data();
-            request.dataLength = known ? std::min(cdbTransfer, task.expected) : task.expected;
-        } else if (task.read) {
-            request.direction = EmulatedDrive::Direction::In;
-            // The drive answers as much as the CDB asks for; what exceeds the initiator's
-            // buffer is cut off below and reported as overflow.
-            const uint32_t length =
-                known ? std::min(cdbTransfer, MaxTransfer) : std::min(task.expected, MaxUnknownTransfer);
-            if (length != 0) in.reset(new uint8_t[length]);
-            request.data = in.get();
-            request.dataLength = length;
-            data = in.get();
-        }
-        request.sense = sense;
-        request.senseLength = sizeof sense;
-        if (!task.released && Intercept(task, request)) return;
-        result = target_->Drive->Execute(request);
-        targets_.CommandDone(*target_);
+    } else if (!RunOnDrive(task, answer)) {
+        return;
     }
-    Respond(task, data, task.read ? result.transferred : 0, result, sense);
+    answer.moved = Measure(task, task.read ? answer.result.transferred : 0, answer.result);
+    task.data = std::vector<uint8_t>();
+    answer.task = std::move(task);
+    LogCommand(answer);
+    answers_.push_back(std::move(answer));
+    SendDueAnswers();
+}
+
+bool IscsiConnection::RunOnDrive(Task& task, Answer& answer) {
+    uint32_t cdbTransfer = 0;
+    const bool known = CdbShape::TransferLength(task.cdb, cdbTransfer);
+    EmulatedDrive::Request request;
+    request.cdb = task.cdb;
+    request.cdbLength = task.cdbLength;
+    if (task.write && task.expected != 0) {
+        request.direction = EmulatedDrive::Direction::Out;
+        request.data = task.data.data();
+        request.dataLength = known ? std::min(cdbTransfer, task.expected) : task.expected;
+    } else if (task.read) {
+        request.direction = EmulatedDrive::Direction::In;
+        // The drive answers as much as the CDB asks for; what exceeds the initiator's buffer is
+        // cut off when it is sent and reported as overflow. The buffer is not cleared first: only
+        // what the drive wrote is sent, and a large allocation length then costs no more than the
+        // bytes really moved.
+        const uint32_t length =
+            known ? std::min(cdbTransfer, MaxTransfer) : std::min(task.expected, MaxUnknownTransfer);
+        if (length != 0) answer.data.reset(new uint8_t[length]);
+        request.data = answer.data.get();
+        request.dataLength = length;
+    }
+    request.sense = answer.sense;
+    request.senseLength = sizeof answer.sense;
+    if (!task.released && Intercept(task, request)) return false;
+    // The drive's latency passes on the target set's clock: a sleep here would stop every other
+    // connection of this thread as well.
+    answer.result = target_->Drive->ExecuteAtOnce(request);
+    targets_.CommandDone(*target_);
+    const uint32_t latencyUs = target_->Drive->Drive().LatencyMicroseconds();
+    answer.due = targets_.Now() + (latencyUs + 999u) / 1000u;
+    return true;
 }
 
 bool IscsiConnection::Intercept(const Task& task, const EmulatedDrive::Request& request) {
@@ -254,114 +268,9 @@ void IscsiConnection::ReleaseHeld() {
     }
 }
 
-uint64_t IscsiConnection::NextRelease() const {
-    uint64_t next = 0;
-    for (const Task& task : held_) {
-        if (task.releaseAt != 0 && (next == 0 || task.releaseAt < next)) next = task.releaseAt;
-    }
-    return next;
-}
-
 void IscsiConnection::EndHold(size_t index, const char* why) {
     targets_.Log().Line("c%u hold itt=0x%08x ended: %s", number_, held_[index].itt, why);
     held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(index));
-}
-
-IscsiConnection::Moved IscsiConnection::Measure(const Task& task, uint32_t available,
-                                                const EmulatedDrive::Result& result) {
-    Moved moved;
-    if (task.read) {
-        moved.sent = std::min(available, task.expected);
-        if (available > task.expected) {
-            moved.residualFlag = 0x04;  // overflow
-            moved.residual = available - task.expected;
-        }
-    } else if (task.write) {
-        // Out data the drive did not take.
-        const uint32_t used = result.transferred;
-        if (used < task.expected) {
-            moved.residualFlag = 0x02;
-            moved.residual = task.expected - used;
-        }
-    }
-    if (task.read && moved.sent < task.expected) {
-        moved.residualFlag = 0x02;  // underflow
-        moved.residual = task.expected - moved.sent;
-    }
-    return moved;
-}
-
-void IscsiConnection::Respond(const Task& task, const uint8_t* data, uint32_t available,
-                              const EmulatedDrive::Result& result, const uint8_t* sense) {
-    const Moved moved = Measure(task, available, result);
-    char cdb[40];
-    EventLog::HexBytes(task.cdb, task.cdbLength, cdb, sizeof cdb);
-    targets_.Log().Line(
-        "c%u command itt=0x%08x cdb=%s %s edtl=%u status=%u sense=%02x/%02x/%02x moved=%u residual=%s%u", number_,
-        task.itt, cdb,
-        task.read    ? "in"
-        : task.write ? "out"
-                     : "none",
-        task.expected, result.status, result.senseKey, result.asc, result.ascq,
-        task.read ? moved.sent : result.transferred,
-        moved.residualFlag == 0x04   ? "overflow "
-        : moved.residualFlag == 0x02 ? "underflow "
-                                     : "",
-        moved.residual);
-    const uint32_t dataSn = SendDataIn(task, data, moved, result);
-    if (moved.sent != 0 && result.status == EmulatedDrive::StatusGood) return;
-    SendResponse(task, dataSn, moved, result, sense);
-}
-
-uint32_t IscsiConnection::SendDataIn(const Task& task, const uint8_t* data, const Moved& moved,
-                                     const EmulatedDrive::Result& result) {
-    // Data-In, cut to the initiator's segment limit; bursts end at MaxBurstLength. The status
-    // rides on the last one when the command went well.
-    const bool good = result.status == EmulatedDrive::StatusGood;
-    uint32_t dataSn = task.r2tSn;
-    uint32_t offset = 0;
-    uint32_t burst = 0;
-    while (offset < moved.sent) {
-        const uint32_t n = std::min(moved.sent - offset, params_.initiatorMaxRecvDataSegment);
-        const bool last = offset + n == moved.sent;
-        burst += n;
-        const bool burstEnd = last || burst >= params_.maxBurst;
-        if (burstEnd) burst = 0;
-        const bool withStatus = last && good;
-        Pdu d = Pdu::Make(Pdu::DataIn,
-                          static_cast<uint8_t>((burstEnd ? 0x80 : 0) | (withStatus ? 0x01 | moved.residualFlag : 0)));
-        d.Put32(16, task.itt);
-        d.Put32(20, Pdu::NoTag);
-        d.Put32(36, dataSn++);
-        d.Put32(40, offset);
-        if (withStatus) {
-            d.header[3] = result.status;
-            d.Put32(44, moved.residual);
-        }
-        d.data.assign(data + offset, data + offset + n);
-        Stamp(d, withStatus);
-        if (!withStatus) d.Put32(24, 0);
-        Send(d);
-        offset += n;
-    }
-    return dataSn;
-}
-
-void IscsiConnection::SendResponse(const Task& task, uint32_t dataSn, const Moved& moved,
-                                   const EmulatedDrive::Result& result, const uint8_t* sense) {
-    Pdu r = Pdu::Make(Pdu::ScsiResponse, static_cast<uint8_t>(0x80 | moved.residualFlag));
-    r.header[2] = 0x00;  // command completed at target
-    r.header[3] = result.status;
-    r.Put32(16, task.itt);
-    r.Put32(36, dataSn);
-    r.Put32(44, moved.residual);
-    if (result.status != EmulatedDrive::StatusGood && result.senseWritten != 0) {
-        r.data.push_back(static_cast<uint8_t>(result.senseWritten >> 8));
-        r.data.push_back(static_cast<uint8_t>(result.senseWritten));
-        r.data.insert(r.data.end(), sense, sense + result.senseWritten);
-    }
-    Stamp(r, true);
-    Send(r);
 }
 
 }  // namespace emulator

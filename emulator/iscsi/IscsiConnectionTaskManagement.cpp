@@ -89,6 +89,7 @@ uint8_t IscsiConnection::AbortTask(const Pdu& pdu) {
             return 0;
         }
     }
+    if (DropAnswer(referenced, "ABORT TASK")) return 0;
     // A command never received but inside the window counts as received and done.
     for (size_t i = 0; i < waiting_.size(); ++i) {
         if (waiting_[i].InitiatorTaskTag() == referenced) {

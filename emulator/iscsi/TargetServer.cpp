@@ -41,8 +41,8 @@ std::string LocalAddress(int fd) {
     return text;
 }
 
-// What the connections count a drop's refusal of logins in; never set back by a change of the
-// wall clock.
+// What the connections count a drop's refusal of logins, held commands and the drives' latency
+// in; never set back by a change of the wall clock.
 uint64_t MonotonicMilliseconds() {
     timespec now = {};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -185,7 +185,7 @@ void TargetServer::Run(int stopFd) {
         if (fds[0].revents != 0) break;
         targets_.SetNow(MonotonicMilliseconds());
         for (auto& client : clients_) {
-            if (client->fd >= 0) client->connection->ReleaseHeld();
+            if (client->fd >= 0) client->connection->ReleaseDue();
         }
         if (fds[1].revents & POLLIN) Accept();
         for (size_t i = 0; i < clients_.size() && i + 2 < fds.size(); ++i) {

@@ -12,8 +12,9 @@
 namespace emulator {
 
 // The sockets of iscsi-target: one listening socket and its connections, served by one thread
-// with poll(), so that the drives and sessions need no locks. A drive's latency therefore
-// delays every connection, which the tests that use it accept.
+// with poll(), so that the drives and sessions need no locks. Nothing in that thread waits: a
+// drive's latency is a time at which the connection sends the answer (IscsiConnection), and
+// poll() wakes up for the earliest, so one slow drive holds up no other connection.
 class TargetServer {
 public:
     // Output queued beyond this stops reading from that connection until it drains.
@@ -31,7 +32,7 @@ public:
     void Run(int stopFd);
 
 private:
-    // Milliseconds until the next held command is due (poll's time-out); -1 when none is.
+    // Milliseconds until the next held command or answer is due (poll's time-out); -1 when none is.
     int PollTimeout() const;
     struct Client {
         int fd;

@@ -25,19 +25,29 @@ void ScriptedTerminal::Write(Stream stream, const char* text, size_t length) {
 }
 
 bool FakeSignals::Deliver(int signal) {
+    int none = 0;
     if (Holding) {
-        if (PendingSignal == 0) PendingSignal = signal;
+        PendingSignal.compare_exchange_strong(none, signal);
         return false;
     }
     if (!Catching) {
         Killed = signal;
         return false;
     }
-    if (CaughtSignal == 0) CaughtSignal = signal;
+    CaughtSignal.compare_exchange_strong(none, signal);
     return true;
 }
 
+void FakeSignals::Reset() {
+    Catching = false;
+    Holding = false;
+    CaughtSignal = 0;
+    PendingSignal = 0;
+    Killed = 0;
+}
+
 int FakeFileSystem::Examine(const char* path, uint64_t* length, bool* regular) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     for (const std::string& unusual : Unusual) {
         if (unusual == path) {
             *length = 0;
@@ -53,6 +63,7 @@ int FakeFileSystem::Examine(const char* path, uint64_t* length, bool* regular) {
 }
 
 int FakeFileSystem::CreateTemporary(const std::string& beside, std::string& path, int* fd) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (FailCreate != 0) return FailCreate;
     path = beside + ".partial-" + std::to_string(++created_);
     files_[path];
@@ -62,6 +73,7 @@ int FakeFileSystem::CreateTemporary(const std::string& beside, std::string& path
 }
 
 int FakeFileSystem::WriteAll(int fd, const uint8_t* bytes, size_t length) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     const auto it = open_.find(fd);
     if (it == open_.end()) return EBADF;
     std::vector<uint8_t>& file = files_[it->second];
@@ -74,17 +86,20 @@ int FakeFileSystem::WriteAll(int fd, const uint8_t* bytes, size_t length) {
 }
 
 int FakeFileSystem::Sync(int fd) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (open_.count(fd) == 0) return EBADF;
     ++Syncs;
     return FailSync;
 }
 
 int FakeFileSystem::Close(int fd) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (open_.erase(fd) == 0) return EBADF;
     return FailClose;
 }
 
 int FakeFileSystem::Rename(const char* from, const char* to) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (FailRename != 0) return FailRename;
     const auto it = files_.find(from);
     if (it == files_.end()) return ENOENT;
@@ -94,10 +109,12 @@ int FakeFileSystem::Rename(const char* from, const char* to) {
 }
 
 int FakeFileSystem::Remove(const char* path) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     return files_.erase(path) != 0 ? 0 : ENOENT;
 }
 
 int FakeFileSystem::SyncFolderOf(const char*) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     ++FolderSyncs;
     return FailSyncFolder;
 }
@@ -140,7 +157,7 @@ int CliBench::Run(const std::string& arguments) {
     std::istringstream split(arguments);
     for (std::string word; split >> word;) words.push_back(word);
     SgIoTransport transport(Machine.Machine);
-    Signals = FakeSignals();
+    Signals.Reset();
     FlashUpgradeProgram program({transport, Terminal, Files, FileSystem, Sleep, Buffers, Signals, Slot.data()});
     return program.Run(words);
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,14 +39,17 @@ public:
 // the end of the process (Killed).
 class FakeSignals final : public SignalApi {
 public:
-    bool Catching = false;
-    bool Holding = false;   // the stop signals are blocked and the terminal's stops ignored
-    int CaughtSignal = 0;
-    int PendingSignal = 0;
-    int Killed = 0;
+    // Atomic: several drives' threads look at them while a test delivers a signal from one.
+    std::atomic<bool> Catching{false};
+    std::atomic<bool> Holding{false};   // the stop signals are blocked and the terminal's stops ignored
+    std::atomic<int> CaughtSignal{0};
+    std::atomic<int> PendingSignal{0};
+    std::atomic<int> Killed{0};
 
     // A stop signal arrives; true when it interrupts the call in progress (caught, not held).
     bool Deliver(int signal);
+    // As at the start of a process: nothing caught, held or pending.
+    void Reset();
 
     void CatchStops() override { Catching = true; }
     int Caught() override { return CaughtSignal; }
@@ -79,6 +84,7 @@ public:
     int SyncFolderOf(const char* path) override;
 
 private:
+    std::mutex mutex_;   // several drives' threads keep their files at once
     std::map<std::string, std::vector<uint8_t>>& files_;
     std::map<int, std::string> open_;
     int nextFd_ = 100;

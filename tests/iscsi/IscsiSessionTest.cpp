@@ -722,11 +722,11 @@ TEST_F(SessionTest, AHeldCommandWithSecondsIsCarriedOutAndAnsweredWhenTheyHavePa
     const uint32_t held = in.itt;
     EXPECT_EQ(in.connection.NextRelease(), 18000u);
     targets.SetNow(17999);
-    in.connection.ReleaseHeld();
+    in.connection.ReleaseDue();
     EXPECT_TRUE(in.Collect().empty()) << "not yet";
     EXPECT_EQ(drive.Drive().CommandCount(), 0u);
     targets.SetNow(18000);
-    in.connection.ReleaseHeld();
+    in.connection.ReleaseDue();
     const std::vector<Pdu> answer = in.Collect();
     ASSERT_FALSE(answer.empty());
     EXPECT_EQ(answer.back().Get32(16), held);
@@ -798,6 +798,138 @@ TEST_F(SessionTest, ADropClosesAtOnceAndRefusesLoginsForItsSeconds) {
     ASSERT_EQ(w.size(), 1u);
     EXPECT_EQ(w[0].header[3], 0x00);
     EXPECT_FALSE(in.connection.Closing());
+}
+
+// --- a drive's latency: the command runs at once, its answer leaves when the latency has passed --
+
+TEST_F(SessionTest, EachDrivesLatencyDelaysOnlyItsOwnAnswers) {
+    targets.SetNow(1000);
+    DriveOf(0).Drive().SetLatencyMicroseconds(30000);
+    DriveOf(1).Drive().SetLatencyMicroseconds(9500);  // kept in whole milliseconds, never shorter
+    Initiator a(targets, 1, 1), b(targets, 2, 2);
+    a.Login(Drive0);
+    b.Login(Drive1);
+    EXPECT_TRUE(a.Send(a.Command(0xC0, IdentityCdb, 16)).empty());
+    EXPECT_TRUE(b.Send(b.Command(0xC0, IdentityCdb, 16)).empty());
+    EXPECT_EQ(DriveOf(0).Drive().CommandCount(), 1u) << "run at once";
+    EXPECT_EQ(DriveOf(1).Drive().CommandCount(), 1u) << "run at once";
+    EXPECT_EQ(a.connection.NextRelease(), 1030u);
+    EXPECT_EQ(b.connection.NextRelease(), 1010u);
+
+    struct Step { uint64_t now; size_t answersA, answersB; };
+    const Step steps[] = {{1009, 0, 0}, {1010, 0, 1}, {1029, 0, 0}, {1030, 1, 0}, {5000, 0, 0}};
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.now);
+        targets.SetNow(s.now);
+        a.connection.ReleaseDue();
+        b.connection.ReleaseDue();
+        std::vector<Pdu> answers = a.Collect();
+        EXPECT_EQ(answers.size(), s.answersA);
+        const std::vector<Pdu> fromB = b.Collect();
+        EXPECT_EQ(fromB.size(), s.answersB);
+        answers.insert(answers.end(), fromB.begin(), fromB.end());
+        for (const Pdu& r : answers) {
+            EXPECT_EQ(r.Opcode(), Pdu::DataIn);
+            EXPECT_EQ(r.Flags(), 0x81) << "final, with status";
+            EXPECT_EQ(r.data.size(), 16u);
+            EXPECT_EQ(r.Get32(32), r.Get32(28) + 7) << "MaxCmdSN: its place in the window given back";
+        }
+    }
+    EXPECT_EQ(a.connection.NextRelease(), 0u);
+    EXPECT_EQ(b.connection.NextRelease(), 0u);
+}
+
+TEST_F(SessionTest, AnswersOfOneConnectionLeaveInTheOrderTheCommandsRan) {
+    targets.SetNow(1000);
+    DriveOf(0).Drive().SetLatencyMicroseconds(10000);
+    Initiator in(targets);
+    in.Login(Drive0);
+    EXPECT_TRUE(in.Send(in.Command(0xC0, IdentityCdb, 16)).empty());  // due at 1010
+    const uint32_t first = in.itt;
+    targets.SetNow(1004);
+    EXPECT_TRUE(in.Send(in.Command(0x80, TurCdb, 0)).empty());  // due at 1014
+    // The target answers these itself, at once, but not ahead of the commands before them.
+    EXPECT_TRUE(in.Send(in.Command(0xC0, {0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0}, 16)).empty());
+    Pdu lunOne = in.Command(0x80, TurCdb, 0);
+    lunOne.header[9] = 1;
+    EXPECT_TRUE(in.Send(lunOne).empty());
+    // A NOP answers no command: it leaves at once, its window short of the four in progress.
+    Pdu ping = Pdu::Make(Pdu::NopOut | 0x40, 0x80);
+    ping.Put32(16, 0x42);
+    ping.Put32(20, Pdu::NoTag);
+    const std::vector<Pdu> nop = in.Send(ping);
+    ASSERT_EQ(nop.size(), 1u);
+    EXPECT_EQ(nop[0].Get32(32), nop[0].Get32(28) + 3) << "MaxCmdSN";
+
+    struct Step { uint64_t now; std::vector<uint32_t> answered; };  // task tags after the first
+    const Step steps[] = {{1009, {}}, {1010, {0}}, {1013, {}}, {1014, {1, 2, 3}}};
+    uint32_t statSn = nop[0].Get32(24);
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.now);
+        targets.SetNow(s.now);
+        in.connection.ReleaseDue();
+        std::vector<uint32_t> answered;
+        for (const Pdu& r : in.Collect()) {
+            answered.push_back(r.InitiatorTaskTag() - first);
+            EXPECT_EQ(r.Get32(24), ++statSn) << "StatSN in the order sent, after the NOP-In's";
+        }
+        EXPECT_EQ(answered, s.answered);
+    }
+}
+
+TEST_F(SessionTest, ACommandWaitingForItsLatencyEndsAsAHeldOneDoes) {
+    enum { ConnectionEnds = 0, Logout = 100 };  // else a task management function
+    struct Case { const char* name; int end; bool secondAnswered; const char* why; };
+    const Case cases[] = {
+        {"abort task", 1, true, "ABORT TASK"},
+        {"abort task set", 2, false, "ABORT TASK SET"},
+        {"warm reset", 6, false, "TARGET WARM RESET"},
+        {"logout", Logout, false, "logout"},
+        {"connection ends", ConnectionEnds, false, "connection ended"},
+    };
+    const std::string logPath = ::testing::TempDir() + "waiting-answer.log";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(targets.Log().Open(logPath));
+        targets.SetNow(1000);
+        emulator::EmulatedDriveFile& drive = DriveOf(0);
+        drive.Drive().SetLatencyMicroseconds(10000);
+        drive.Drive().ClearLog();
+        Initiator in(targets);
+        in.Login(Drive0);
+        EXPECT_TRUE(in.Send(in.Command(0xC0, IdentityCdb, 16)).empty());
+        const uint32_t first = in.itt;
+        EXPECT_TRUE(in.Send(in.Command(0x80, TurCdb, 0)).empty());
+
+        if (c.end == ConnectionEnds) {
+            in.connection.Dropped("test");
+        } else {
+            Pdu end = TaskManagementPdu(in, static_cast<uint8_t>(c.end), first);
+            if (c.end == Logout) {
+                end = Pdu::Make(Pdu::LogoutRequest | 0x40, 0x80);
+                end.Put32(16, 0x43);
+            }
+            const std::vector<Pdu> r = in.Send(end);
+            ASSERT_EQ(r.size(), 1u) << "its own answer and nothing for the waiting command";
+            EXPECT_EQ(r[0].Opcode(), c.end == Logout ? Pdu::LogoutResponse : Pdu::TaskManagementResponse);
+            EXPECT_EQ(r[0].header[2], 0);
+        }
+        targets.SetNow(2000);
+        in.connection.ReleaseDue();
+        const std::vector<Pdu> late = in.Collect();
+        std::vector<uint32_t> answered;
+        for (const Pdu& r : late) answered.push_back(r.InitiatorTaskTag());
+        EXPECT_EQ(answered, c.secondAnswered ? std::vector<uint32_t>{first + 1} : std::vector<uint32_t>{});
+        EXPECT_EQ(in.connection.NextRelease(), 0u);
+        EXPECT_EQ(drive.Drive().CommandCount(), 2u) << "both ran when they arrived";
+        targets.Log().Close();
+        const std::string log = ReadText(logPath);
+        EXPECT_NE(log.find("c1 command itt=" + Itt(first) + " cdb=3c010000000000001000 in edtl=16 status=0"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("c1 command itt=" + Itt(first) + " not answered: " + c.why + "\n"), std::string::npos)
+            << log;
+    }
 }
 
 TEST_F(SessionTest, TheConfigurationsMisbehaviourReachesTheDriveAndTheLink) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <vector>
 
 #include "upgrade/SleepApi.h"
@@ -12,7 +13,13 @@
 class RecordingSleep final : public SleepApi {
 public:
     std::vector<unsigned> Pauses;
-    void Pause(unsigned milliseconds) override { Pauses.push_back(milliseconds); }
+    void Pause(unsigned milliseconds) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        Pauses.push_back(milliseconds);
+    }
+
+private:
+    std::mutex mutex_;   // several drives' threads pause at once
 };
 
 // Heap buffers, counted: a test can tell that every buffer obtained was released exactly once,
@@ -27,6 +34,7 @@ public:
     std::vector<size_t> Sizes;
 
     uint8_t* Obtain(size_t size) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
         ++Requests;
         Sizes.push_back(size);
         if (Requests == FailRequestNumber) return nullptr;
@@ -37,6 +45,7 @@ public:
     }
 
     void Release(uint8_t* buffer) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
         auto it = held_.find(buffer);
         if (it == held_.end()) {
             ++BadReleases;
@@ -54,5 +63,6 @@ public:
     }
 
 private:
+    std::mutex mutex_;   // several drives' threads obtain and release at once
     std::map<uint8_t*, size_t> held_;
 };

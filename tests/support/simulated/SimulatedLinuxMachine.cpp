@@ -5,6 +5,8 @@
 #include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 
@@ -79,6 +81,7 @@ void SimulatedLinuxMachine::AddPath(const std::string& path, mode_t type, dev_t 
 }
 
 int SimulatedLinuxMachine::Stat(const char* path, mode_t* type, dev_t* device) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     std::string at = path;
     for (int hops = 0; links_.count(at) != 0; ++hops) {
         if (hops == 40) return ELOOP;
@@ -137,6 +140,7 @@ int SimulatedLinuxMachine::FlagsOf(int fd) const {
 }
 
 int SimulatedLinuxMachine::ListDirectory(const char* path, std::vector<std::string>& names) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     names.clear();
     const std::string wanted = path != nullptr ? path : "";
     const auto failure = listFailures_.find(wanted);
@@ -166,6 +170,7 @@ int SimulatedLinuxMachine::ListDirectory(const char* path, std::vector<std::stri
 }
 
 int SimulatedLinuxMachine::ReadAttribute(const char* path, char* text, size_t room, size_t* length) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const std::string wanted = path != nullptr ? path : "";
     const std::string prefix = DevicesDirectory + "/";
     const std::string suffix = "/type";
@@ -191,6 +196,7 @@ bool SimulatedLinuxMachine::ClaimedByUs(const std::string& path) const {
 }
 
 int SimulatedLinuxMachine::Open(const char* path, int flags, int* fd) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     openCalls_.push_back({path != nullptr ? path : "", flags, 0});
     OpenCall& call = openCalls_.back();
     const auto it = nodes_.find(call.Path);
@@ -211,6 +217,7 @@ int SimulatedLinuxMachine::Open(const char* path, int flags, int* fd) {
 }
 
 int SimulatedLinuxMachine::Close(int fd) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (open_.erase(fd) == 0) {
         ++badCloses_;
         return EBADF;
@@ -226,6 +233,18 @@ bool SimulatedLinuxMachine::HarmlessCommand(uint8_t opcode) {
 }
 
 int SimulatedLinuxMachine::SendScsi(int fd, sg_io_hdr_t* header) {
+    uint32_t latencyUs = 0;
+    int error = 0;
+    {
+        const std::lock_guard<std::recursive_mutex> lock(mutex_);
+        error = SendScsiLocked(fd, header, latencyUs);
+    }
+    // The drive takes its time outside the machine's lock, as drives on their own links do.
+    if (latencyUs != 0) std::this_thread::sleep_for(std::chrono::microseconds(latencyUs));
+    return error;
+}
+
+int SimulatedLinuxMachine::SendScsiLocked(int fd, sg_io_hdr_t* header, uint32_t& latencyUs) {
     scsiCalls_.emplace_back();
     ScsiCall& call = scsiCalls_.back();
     const auto descriptor = open_.find(fd);
@@ -238,13 +257,18 @@ int SimulatedLinuxMachine::SendScsi(int fd, sg_io_hdr_t* header) {
         call.Header = *header;
         return call.Error = ENODEV;
     }
-    const int refused = BeforeCommand ? BeforeCommand(call.Cdb) : 0;
+    int refused = BeforeCommand ? BeforeCommand(call.Cdb) : 0;
+    if (refused == 0 && BeforeCommandOn) refused = BeforeCommandOn(call.Node, call.Cdb);
     if (refused != 0) {
         call.Header = *header;
         return call.Error = refused;
     }
     call.Error = Execute(node->second, descriptor->second, *header);
     call.Header = *header;
+    const auto device = devices_.find(node->second.DeviceName);
+    if (call.Error == 0 && device != devices_.end() && device->second.Drive != nullptr) {
+        latencyUs = device->second.Drive->LatencyMicroseconds();
+    }
     return call.Error;
 }
 

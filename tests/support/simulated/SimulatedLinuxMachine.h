@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,9 @@
 //   - through a block node, and through a generic node opened read-only, a caller without
 //     CAP_SYS_RAWIO may send only the harmless commands (INQUIRY, READ BUFFER and the like):
 //     WRITE BUFFER fails with EPERM before it reaches the drive.
-// Every call is logged, and descriptors are counted so that a test can see each one closed.
+// Every call is logged, and descriptors are counted so that a test can see each one closed. The
+// calls of the seam may come from several threads at once (one per drive); a drive's latency
+// (EmulatedDrive::LatencyMicroseconds) is waited after its command, outside the machine's lock.
 class SimulatedLinuxMachine final : public LinuxScsiApi {
 public:
     struct Address {
@@ -64,6 +67,9 @@ public:
     // fails the call with it (a signal's EINTR, a node gone with ENODEV). It may change the
     // machine (Force, DetachDevice) for this very command.
     std::function<int(const std::vector<uint8_t>& cdb)> BeforeCommand;
+    // The same with the node the command goes to ("/dev/sg3"), for a machine of several drives;
+    // asked after BeforeCommand.
+    std::function<int(const std::string& node, const std::vector<uint8_t>& cdb)> BeforeCommandOn;
 
     // sysfs. A device gets "/sys/bus/scsi/devices/H:C:T:L" with "type" and, for each node name
     // given ("sr0", "sg0"), its "block" or "scsi_generic" entry and the node /dev/NAME.
@@ -142,8 +148,12 @@ private:
     static bool HarmlessCommand(uint8_t opcode);
     bool ClaimedByUs(const std::string& path) const;
     int Execute(const Node& node, const Descriptor& descriptor, sg_io_hdr_t& header);
+    // SendScsi under the lock; the drive's latency into LATENCYUS.
+    int SendScsiLocked(int fd, sg_io_hdr_t* header, uint32_t& latencyUs);
     void ApplyForced(sg_io_hdr_t& header) const;
 
+    // Recursive: BeforeCommand, run under it, may change the machine.
+    std::recursive_mutex mutex_;
     std::map<std::string, Device> devices_;   // "H:C:T:L"
     std::vector<std::string> otherEntries_;
     std::map<std::string, int> listFailures_;

@@ -1,0 +1,389 @@
+#include "cli/SeveralDrives.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+
+#include "cli/CommandTrace.h"
+#include "cli/ExitStatus.h"
+#include "cli/JsonWriter.h"
+#include "cli/ProgramTexts.h"
+#include "upgrade/OperationTexts.h"
+
+using Command = CommandLine::Command;
+
+namespace {
+
+// How long the board waits for news before it looks at the signals again.
+constexpr unsigned RedrawMs = 100;
+constexpr const char* Prefix = "flashupgrade: ";
+
+std::string WithoutPrefix(const std::string& line) {
+    return line.compare(0, 14, Prefix) == 0 ? line.substr(14) : line;
+}
+
+// The texts a drive's job said, kept for its result.
+class KeptReport final : public DriveReport {
+public:
+    struct Said {
+        bool Error;
+        std::string Line;
+    };
+    std::vector<Said> Lines;
+
+    void Out(const std::string& line) override { Lines.push_back({false, line}); }
+    void Err(const std::string& line) override { Lines.push_back({true, line}); }
+};
+
+// --verbose over several drives: each command's line as it goes, named by its drive, one line
+// at a time on the terminal.
+class DriveTrace final : public SgIoTransport::Observer {
+public:
+    DriveTrace(Console& console, std::mutex& lock, const std::string& name, int level)
+        : console_(console), lock_(lock), name_(name), level_(level) {}
+
+    void CommandDone(const SgIoTransport::Exchanged& command) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        console_.Line(TerminalApi::Stream::Error, Prefix + name_ + ": " + WithoutPrefix(CommandTrace::Line(command)));
+        const std::string data = level_ > 1 ? CommandTrace::DataLine(command) : std::string();
+        if (!data.empty()) console_.Line(TerminalApi::Stream::Error, Prefix + name_ + ": " + WithoutPrefix(data));
+    }
+
+private:
+    Console& console_;
+    std::mutex& lock_;
+    std::string name_;
+    int level_;
+};
+
+}  // namespace
+
+// One drive's transport, job, texts and progress row, and its thread while a task runs.
+class SeveralDrives::Worker {
+public:
+    Worker(SeveralDrives& run, const Drive& drive)
+        : transport_(run.lister_.Scsi()),
+          trace_(run.console_, run.board_.Lock(), Name(drive), run.context_.Options.Verbose),
+          job_(run.context_, transport_, drive.Record, Report),
+          row_(run.board_.Add(run.context_.Stops, Name(drive))),
+          drive_(drive),
+          context_(run.context_) {
+        transport_.TakeListing(run.lister_);
+        if (run.context_.Options.Verbose != 0) transport_.SetObserver(&trace_);
+    }
+
+    KeptReport Report;
+    int Status = ExitStatus::Done;
+    DriveJob& Job() { return job_; }
+    const DriveJob& Job() const { return job_; }
+    SgIoTransport& Transport() { return transport_; }
+
+    static std::string Name(const Drive& drive) {
+        return "Drive " + std::to_string(drive.Number) + " " + ProgramTexts::Node(drive.Record);
+    }
+
+    // Starts TASK on a thread of its own; runs it here when no thread can be had.
+    void Start(Task task) {
+        task_ = task;
+        Finished = false;
+        busy_ = true;
+        started_ = pthread_create(&thread_, nullptr, &Worker::Main, this) == 0;
+        if (!started_) Run();
+    }
+    void Join() {
+        if (started_) pthread_join(thread_, nullptr);
+        started_ = false;
+    }
+
+private:
+    static void* Main(void* worker) {
+        static_cast<Worker*>(worker)->Run();
+        return nullptr;
+    }
+
+    void Run() {
+        switch (task_) {
+        case Task::Backup:
+            row_.SetStep("back-up");
+            Status = job_.KeepBackup(drive_.File, row_);
+            break;
+        case Task::Upgrade:
+            row_.SetStep(context_.Options.DryRun ? "checking" : "writing");
+            Status = job_.Upgrade(row_);
+            break;
+        case Task::Save:
+            row_.SetStep("reading");
+            Status = job_.Save(drive_.File, row_);
+            break;
+        case Task::Verify:
+            row_.SetStep("reading");
+            Status = job_.Verify(row_);
+            break;
+        }
+        // Told before the row's last step, whose news wakes the board to find every drive done.
+        Finished = true;
+        row_.SetStep(Status == ExitStatus::Done ? "done" : "failed");
+    }
+
+public:
+    // Whether the task started last has not yet ended.
+    bool Busy() const { return busy_ && !Finished; }
+    std::atomic<bool> Finished{false};
+
+private:
+    bool busy_ = false;
+
+    SgIoTransport transport_;
+    DriveTrace trace_;
+    DriveJob job_;
+    ProgressBoard::Row& row_;
+    Drive drive_;
+    const DriveJob::Context& context_;
+    Task task_ = Task::Verify;
+    pthread_t thread_{};
+    bool started_ = false;
+};
+
+SeveralDrives::SeveralDrives(const DriveJob::Context& context, SgIoTransport& lister, Console& console,
+                             TerminalApi& terminal, const std::vector<Drive>& drives)
+    : context_(context),
+      lister_(lister),
+      console_(console),
+      terminal_(terminal),
+      // The trace's lines would break the board at every command.
+      board_(terminal, context.Options.Verbose == 0),
+      drives_(drives),
+      command_(context.Options.Action) {
+    for (const Drive& drive : drives_) workers_.push_back(new Worker(*this, drive));
+}
+
+SeveralDrives::~SeveralDrives() {
+    for (Worker* worker : workers_) delete worker;
+}
+
+bool SeveralDrives::AllFinished() const {
+    for (const Worker* worker : workers_) {
+        if (worker->Busy()) return false;
+    }
+    return true;
+}
+
+void SeveralDrives::RunAll(Task task) {
+    for (Worker* worker : workers_) {
+        if (worker->Status == ExitStatus::Done) worker->Start(task);
+    }
+    for (;;) {
+        const bool moved = board_.WaitForNews(RedrawMs);
+        if (TellHeld() || moved) board_.Draw();
+        if (AllFinished()) break;
+    }
+    for (Worker* worker : workers_) worker->Join();
+    board_.Draw();
+}
+
+bool SeveralDrives::TellHeld() {
+    const int signal = context_.Stops.NewlyHeld();
+    if (signal == 0) return false;
+    std::lock_guard<std::mutex> hold(board_.Lock());
+    board_.Break();
+    console_.Line(TerminalApi::Stream::Error,
+                  std::string(Prefix) + Interruption::Name(signal) + " received while image version " +
+                      ProgramTexts::ImageVersion(context_.Slot) + " is written to " + std::to_string(drives_.size()) +
+                      " drives: stopping now could leave them without working firmware; the program stops as "
+                      "soon as the writes are done");
+    return true;
+}
+
+int SeveralDrives::Upgrade() {
+    const bool backups = !drives_.front().File.empty();
+    if (backups) {
+        RunAll(Task::Backup);
+        if (const int signal = context_.Stops.Stop()) return Finish(signal);
+    }
+    // Every drive writes inside the one span in which the signals are held; a signal before it
+    // stops them all with nothing written.
+    if (!context_.Options.DryRun && !context_.Stops.Hold()) return Finish(context_.Stops.Stop());
+    RunAll(Task::Upgrade);
+    return Finish(context_.Stops.Stop());
+}
+
+int SeveralDrives::Save() {
+    RunAll(Task::Save);
+    return Finish(context_.Stops.Stop());
+}
+
+int SeveralDrives::Verify() {
+    RunAll(Task::Verify);
+    return Finish(context_.Stops.Stop());
+}
+
+int SeveralDrives::Finish(int signal) {
+    std::vector<int> statuses;
+    for (size_t i = 0; i < workers_.size(); ++i) {
+        const Worker& worker = *workers_[i];
+        statuses.push_back(worker.Status);
+        if (worker.Status == ExitStatus::Done) continue;
+        // Why a drive did not get its result, each line named by the drive.
+        for (const KeptReport::Said& said : worker.Report.Lines) {
+            console_.Line(TerminalApi::Stream::Error,
+                          Worker::Name(drives_[i]) + ": " + WithoutPrefix(said.Line));
+        }
+    }
+    int status = Worst(statuses);
+    if (signal != 0) status = Interruption::Status(signal);
+    if (context_.Options.Json) {
+        Json(status);
+    } else {
+        for (size_t i = 0; i < workers_.size(); ++i) {
+            const std::string detail = Detail(i);
+            console_.Line(TerminalApi::Stream::Out,
+                          Worker::Name(drives_[i]) + ": " + Result(i) + (detail.empty() ? "" : ": " + detail));
+        }
+        console_.Line(TerminalApi::Stream::Out, Summary());
+        if (AnyCommitted()) {
+            console_.Line(TerminalApi::Stream::Out, "The new firmware takes effect when the drives restart: "
+                                                    "power-cycle them or restart the computer.");
+        }
+    }
+    if (signal != 0) {
+        console_.Line(TerminalApi::Stream::Error, std::string(Prefix) + "stopped by " + Interruption::Name(signal) +
+                                                      ": nothing was written to the drives");
+    }
+    return status;
+}
+
+bool SeveralDrives::AnyCommitted() const {
+    for (const Worker* worker : workers_) {
+        if (worker->Status == ExitStatus::Done && worker->Job().CommitSent()) return true;
+    }
+    return false;
+}
+
+std::string SeveralDrives::Result(size_t i) const {
+    const Worker& worker = *workers_[i];
+    const bool done = worker.Status == ExitStatus::Done;
+    switch (command_) {
+    case Command::Upgrade:
+        if (worker.Status == ExitStatus::Incomplete) return "incomplete";
+        if (!done) return "not written";
+        if (context_.Options.DryRun) return "would be upgraded";
+        return context_.Options.NoVerify ? "committed" : "upgraded";
+    case Command::Save: return done ? "saved" : "not saved";
+    default:
+        if (done) return "equals the image";
+        return worker.Job().Differs() ? "differs from the image" : "not read";
+    }
+}
+
+std::string SeveralDrives::Detail(size_t i) const {
+    const Worker& worker = *workers_[i];
+    if (worker.Status == ExitStatus::Done) return command_ == Command::Save ? drives_[i].File : std::string();
+    // Written and not complete: what to do now. Otherwise why: the last reason, or the last text.
+    const std::vector<KeptReport::Said>& lines = worker.Report.Lines;
+    const bool wantError = worker.Status != ExitStatus::Incomplete;
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+        if (it->Error == wantError) return WithoutPrefix(it->Line);
+    }
+    return lines.empty() ? std::string() : WithoutPrefix(lines.back().Line);
+}
+
+std::string SeveralDrives::Summary() const {
+    // The results in the order of the way an operation goes, each with how many drives had it.
+    std::vector<std::pair<std::string, size_t>> counts;
+    for (size_t i = 0; i < workers_.size(); ++i) {
+        const std::string result = Result(i);
+        auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == result; });
+        if (it == counts.end()) {
+            counts.emplace_back(result, 1);
+        } else {
+            ++it->second;
+        }
+    }
+    const char* order[] = {"upgraded", "committed", "would be upgraded", "saved", "equals the image",
+                           "differs from the image", "not written", "not saved", "not read", "incomplete"};
+    std::string summary = std::to_string(drives_.size()) + (drives_.size() == 1 ? " drive:" : " drives:");
+    bool first = true;
+    for (const char* result : order) {
+        for (const auto& count : counts) {
+            if (count.first != result) continue;
+            summary += (first ? " " : ", ") + std::to_string(count.second) + " " + count.first;
+            first = false;
+        }
+    }
+    return summary;
+}
+
+void SeveralDrives::Json(int status) const {
+    JsonWriter json;
+    json.BeginObject();
+    json.Key("command");
+    json.String(command_ == Command::Upgrade ? "upgrade" : command_ == Command::Save ? "save" : "verify");
+    if (command_ != Command::Save) {
+        json.Key("image");
+        json.String(ProgramTexts::ImageVersion(context_.Slot));
+    }
+    json.Key("status");
+    json.Number(static_cast<uint64_t>(status));
+    json.Key("drives");
+    json.BeginArray();
+    for (size_t i = 0; i < workers_.size(); ++i) {
+        json.BeginObject();
+        ProgramTexts::DriveFields(json, drives_[i].Number, drives_[i].Record,
+                                  lister_.AddressOf(drives_[i].Record));
+        json.Key("status");
+        json.Number(static_cast<uint64_t>(workers_[i]->Status));
+        json.Key("result");
+        json.String(Result(i));
+        json.Key("detail");
+        json.String(Detail(i));
+        if (!drives_[i].File.empty()) {
+            json.Key("file");
+            json.String(drives_[i].File);
+        }
+        json.EndObject();
+    }
+    json.EndArray();
+    json.Key("summary");
+    json.String(Summary());
+    json.EndObject();
+    console_.Line(TerminalApi::Stream::Out, json.Text());
+}
+
+int SeveralDrives::Worst(const std::vector<int>& statuses) {
+    bool anyFailed = false;
+    bool allStopped = !statuses.empty();
+    for (int status : statuses) {
+        if (status == ExitStatus::Incomplete) return ExitStatus::Incomplete;
+        if (status != ExitStatus::Done) anyFailed = true;
+        if (status != ExitStatus::Environment) allStopped = false;
+    }
+    if (allStopped) return ExitStatus::Environment;
+    return anyFailed ? ExitStatus::Failed : ExitStatus::Done;
+}
+
+bool SeveralDrives::HasNumber(const std::string& pattern) {
+    for (size_t i = 0; i + 1 < pattern.size(); ++i) {
+        if (pattern[i] != '%') continue;
+        if (pattern[i + 1] == 'n') return true;
+        ++i;   // "%%" and any other pair stand for themselves
+    }
+    return false;
+}
+
+std::string SeveralDrives::FileFor(const std::string& pattern, size_t number, bool folder) {
+    if (folder) {
+        return pattern + (pattern.back() == '/' ? "" : "/") + "flash-" + std::to_string(number) + ".bin";
+    }
+    std::string file;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() && (pattern[i + 1] == 'n' || pattern[i + 1] == '%')) {
+            file += pattern[i + 1] == 'n' ? std::to_string(number) : "%";
+            ++i;
+        } else {
+            file += pattern[i];
+        }
+    }
+    return file;
+}

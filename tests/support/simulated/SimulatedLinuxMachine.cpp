@@ -240,7 +240,12 @@ int SimulatedLinuxMachine::SendScsi(int fd, sg_io_hdr_t* header) {
         error = SendScsiLocked(fd, header, latencyUs);
     }
     // The drive takes its time outside the machine's lock, as drives on their own links do.
-    if (latencyUs != 0) std::this_thread::sleep_for(std::chrono::microseconds(latencyUs));
+    if (latencyUs != 0) {
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::microseconds(latencyUs));
+        driveUs_ += static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+    }
     return error;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -104,6 +105,8 @@ public:
     const std::vector<OpenCall>& OpenCalls() const { return openCalls_; }
     void ClearCalls();
     int OpenDescriptors() const { return static_cast<int>(open_.size()); }
+    // The time the drives' latencies took, as measured around each wait, summed over the drives.
+    uint64_t DriveMicroseconds() const { return driveUs_; }
     int Opened() const { return opened_; }
     int Closed() const { return closed_; }
     int BadCloses() const { return badCloses_; }
@@ -174,4 +177,5 @@ private:
     int opened_ = 0;
     int closed_ = 0;
     int badCloses_ = 0;
+    std::atomic<uint64_t> driveUs_{0};
 };

@@ -303,6 +303,39 @@ TEST(CliSeveral, AllLeavesOutADriveWhoseFlashCannotHoldTheImageAndNamesIt) {
     EXPECT_EQ(bench.OutLines()[0], "Drive 2 /dev/sr1: upgraded");
 }
 
+TEST(CliSeveral, ADryRunAsksNothingAndWritesNothing) {
+    CliBench bench;
+    const EmulatedDrive& first = AddDrive(bench, 0);
+    const EmulatedDrive& second = AddDrive(bench, 1);
+    EXPECT_EQ(bench.Run("upgrade --all --dry-run"), 0);
+    EXPECT_EQ(bench.OutLines(), (Lines{"Drive 1 /dev/sr0: would be upgraded", "Drive 2 /dev/sr1: would be upgraded",
+                                       "2 drives: 2 would be upgraded"}));
+    EXPECT_EQ(CliBench::FirmwareCommands(first).size() + CliBench::FirmwareCommands(second).size(), 0u);
+    EXPECT_FALSE(bench.Signals.Holding);
+}
+
+TEST(CliSeveral, VerboseNamesTheDriveOfEveryCommandAndJsonAloneGivesOneDrivesDocument) {
+    CliBench bench;
+    AddDrive(bench, 0);
+    AddDrive(bench, 1);
+    EXPECT_EQ(bench.Run("verify --drive 2,1 -v"), 1);
+    size_t first = 0, second = 0;
+    for (const std::string& line : bench.ErrLines()) {
+        if (line.compare(0, 32, "flashupgrade: Drive 1 /dev/sr0: ") == 0) ++first;
+        if (line.compare(0, 32, "flashupgrade: Drive 2 /dev/sr1: ") == 0) ++second;
+    }
+    // INQUIRY and the identity query once the drive is held, then the eight chunks.
+    EXPECT_EQ(first, 10u);
+    EXPECT_EQ(second, 10u);
+
+    CliBench alone;
+    AddDrive(alone, 0);
+    EXPECT_EQ(alone.Run("verify --json"), 1);
+    const std::string json = alone.OutLines().at(0);
+    EXPECT_NE(json.find("\"result\":\"differs from the image\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"summary\":\"1 drive: 1 differs from the image\"}"), std::string::npos) << json;
+}
+
 TEST(CliSeveral, TheStatusOfTheRunIsTheWorstOfTheDrives) {
     struct Case {
         std::vector<int> Statuses;

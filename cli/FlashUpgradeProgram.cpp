@@ -233,7 +233,7 @@ int FlashUpgradeProgram::MayOverwrite(const std::string& path, bool ask) {
 }
 
 int FlashUpgradeProgram::Interrupted(int signal, const std::string& what) {
-    Err(Interruption::Stopped(signal, what));
+    Err(Interruption::Stopped(signal, what, options_.SeveralDrives()));
     return Interruption::Status(signal);
 }
 

@@ -33,7 +33,7 @@ const char* Interruption::Name(int signal) {
     }
 }
 
-std::string Interruption::Stopped(int signal, const std::string& what) {
+std::string Interruption::Stopped(int signal, const std::string& what, bool several) {
     return std::string("flashupgrade: stopped by ") + Name(signal) + ": nothing was written to the drive" +
-           (what.empty() ? "" : "; " + what + " left as it was");
+           (several ? "s" : "") + (what.empty() ? "" : "; " + what + " left as it was");
 }

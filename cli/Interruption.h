@@ -28,8 +28,9 @@ public:
     // "SIGINT", "SIGTERM", "SIGHUP", or "signal N".
     static const char* Name(int signal);
     // "flashupgrade: stopped by SIGINT: nothing was written to the drive; WHAT left as it was"
-    // (WHAT, when given, names the file the program would have written).
-    static std::string Stopped(int signal, const std::string& what);
+    // (WHAT, when given, names the file the program would have written); "to the drives" for
+    // SEVERAL.
+    static std::string Stopped(int signal, const std::string& what, bool several = false);
 
 private:
     SignalApi& signals_;

@@ -31,6 +31,8 @@ void ProgressBoard::Row::ChunkRead(uint32_t offset, uint32_t length) {
     Move(ProgressBar::ChunksOf(offset + length), total_);
 }
 
+void ProgressBoard::Row::CommitSent(bool accepted) { SetStep(accepted ? "committed, reading back" : "commit refused"); }
+
 // The program holds the signals for all drives before their threads start writing; a drive
 // whose thread finds them not held must not start.
 bool ProgressBoard::Row::MayStartWriting() { return stops_.Holding(); }

@@ -28,6 +28,7 @@ public:
         void Started(uint32_t flashSize) override;
         void ChunkVerified(uint32_t offset, uint32_t length) override;
         void ChunkRead(uint32_t offset, uint32_t length) override;
+        void CommitSent(bool accepted) override;
         bool MayStartWriting() override;
         bool MayReadOn() override;
 

@@ -242,15 +242,17 @@ int SeveralDrives::Finish(int signal) {
                           Worker::Name(drives_[i]) + ": " + Result(i) + (detail.empty() ? "" : ": " + detail));
         }
         console_.Line(TerminalApi::Stream::Out, Summary());
-        if (AnyCommitted()) {
+        // A restart would leave a drive whose writes did not complete without working firmware.
+        if (status == ExitStatus::Incomplete) {
+            console_.Line(TerminalApi::Stream::Out,
+                          "Do not power off or restart the computer or the drives: the firmware of the drives "
+                          "marked incomplete may be incomplete. Run the same upgrade again for each of them.");
+        } else if (AnyCommitted()) {
             console_.Line(TerminalApi::Stream::Out, "The new firmware takes effect when the drives restart: "
                                                     "power-cycle them or restart the computer.");
         }
     }
-    if (signal != 0) {
-        console_.Line(TerminalApi::Stream::Error, std::string(Prefix) + "stopped by " + Interruption::Name(signal) +
-                                                      ": nothing was written to the drives");
-    }
+    if (signal != 0) console_.Line(TerminalApi::Stream::Error, Interruption::Stopped(signal, std::string(), true));
     return status;
 }
 

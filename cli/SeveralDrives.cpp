@@ -75,10 +75,11 @@ public:
     }
 
     KeptReport Report;
+    // The status of the drive's last task; read once its thread has ended.
     int Status = ExitStatus::Done;
-    DriveJob& Job() { return job_; }
     const DriveJob& Job() const { return job_; }
-    SgIoTransport& Transport() { return transport_; }
+    // Whether the task started last has not yet ended.
+    bool Busy() const { return running_; }
 
     static std::string Name(const Drive& drive) {
         return "Drive " + std::to_string(drive.Number) + " " + ProgramTexts::Node(drive.Record);
@@ -87,8 +88,7 @@ public:
     // Starts TASK on a thread of its own; runs it here when no thread can be had.
     void Start(Task task) {
         task_ = task;
-        Finished = false;
-        busy_ = true;
+        running_ = true;
         started_ = pthread_create(&thread_, nullptr, &Worker::Main, this) == 0;
         if (!started_) Run();
     }
@@ -122,18 +122,10 @@ private:
             Status = job_.Verify(row_);
             break;
         }
-        // Told before the row's last step, whose news wakes the board to find every drive done.
-        Finished = true;
+        // Ended before the row's last step, whose news wakes the board to find every drive done.
+        running_ = false;
         row_.SetStep(Status == ExitStatus::Done ? "done" : "failed");
     }
-
-public:
-    // Whether the task started last has not yet ended.
-    bool Busy() const { return busy_ && !Finished; }
-    std::atomic<bool> Finished{false};
-
-private:
-    bool busy_ = false;
 
     SgIoTransport transport_;
     DriveTrace trace_;
@@ -144,6 +136,7 @@ private:
     Task task_ = Task::Verify;
     pthread_t thread_{};
     bool started_ = false;
+    std::atomic<bool> running_{false};
 };
 
 SeveralDrives::SeveralDrives(const DriveJob::Context& context, SgIoTransport& lister, Console& console,
@@ -156,22 +149,20 @@ SeveralDrives::SeveralDrives(const DriveJob::Context& context, SgIoTransport& li
       board_(terminal, context.Options.Verbose == 0),
       drives_(drives),
       command_(context.Options.Action) {
-    for (const Drive& drive : drives_) workers_.push_back(new Worker(*this, drive));
+    for (const Drive& drive : drives_) workers_.push_back(std::unique_ptr<Worker>(new Worker(*this, drive)));
 }
 
-SeveralDrives::~SeveralDrives() {
-    for (Worker* worker : workers_) delete worker;
-}
+SeveralDrives::~SeveralDrives() = default;
 
 bool SeveralDrives::AllFinished() const {
-    for (const Worker* worker : workers_) {
+    for (const auto& worker : workers_) {
         if (worker->Busy()) return false;
     }
     return true;
 }
 
 void SeveralDrives::RunAll(Task task) {
-    for (Worker* worker : workers_) {
+    for (const auto& worker : workers_) {
         if (worker->Status == ExitStatus::Done) worker->Start(task);
     }
     for (;;) {
@@ -179,7 +170,7 @@ void SeveralDrives::RunAll(Task task) {
         if (TellHeld() || moved) board_.Draw();
         if (AllFinished()) break;
     }
-    for (Worker* worker : workers_) worker->Join();
+    for (const auto& worker : workers_) worker->Join();
     board_.Draw();
 }
 
@@ -257,7 +248,7 @@ int SeveralDrives::Finish(int signal) {
 }
 
 bool SeveralDrives::AnyCommitted() const {
-    for (const Worker* worker : workers_) {
+    for (const auto& worker : workers_) {
         if (worker->Status == ExitStatus::Done && worker->Job().CommitSent()) return true;
     }
     return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,6 @@ private:
     TerminalApi& terminal_;
     ProgressBoard board_;
     std::vector<Drive> drives_;
-    std::vector<Worker*> workers_;
+    std::vector<std::unique_ptr<Worker>> workers_;
     CommandLine::Command command_ = CommandLine::Command::Upgrade;
 };

@@ -329,6 +329,16 @@ TEST(CliSeveral, VerboseNamesTheDriveOfEveryCommandAndJsonAloneGivesOneDrivesDoc
     // INQUIRY and the identity query once the drive is held, then the eight chunks.
     EXPECT_EQ(first, 10u);
     EXPECT_EQ(second, 10u);
+    CliBench twice;
+    AddDrive(twice, 0);
+    AddDrive(twice, 1);
+    EXPECT_EQ(twice.Run("verify --all -vv"), 1);
+    size_t data = 0;
+    const std::string dataIn = "flashupgrade: Drive 2 /dev/sr1:   data in: ";
+    for (const std::string& line : twice.ErrLines()) {
+        if (line.compare(0, dataIn.size(), dataIn) == 0) ++data;
+    }
+    EXPECT_EQ(data, 10u);
 
     CliBench alone;
     AddDrive(alone, 0);

@@ -286,7 +286,7 @@ TEST(CliSeveral, OnATerminalEachDriveHasALineRedrawnInPlace) {
     const std::string& err = bench.Terminal.Err;
     // The first drawing moves nothing; every later one backs up over both lines, each line
     // cleared before it is written again. The last shows how each drive ended.
-    const std::string first = "\r\033[KDrive 1 /dev/sr0 ";
+    const std::string first = "\r\033[KDrive 1 /dev/sr0";
     EXPECT_EQ(err.compare(0, first.size(), first), 0) << err;
     const std::string last = "\033[2A\r\033[KDrive 1 /dev/sr0 [################################] 8/8 chunks failed\n"
                              "\r\033[KDrive 2 /dev/sr1 [################################] 8/8 chunks failed\n"

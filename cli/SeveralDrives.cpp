@@ -171,6 +171,8 @@ void SeveralDrives::RunAll(Task task) {
         if (AllFinished()) break;
     }
     for (const auto& worker : workers_) worker->Join();
+    // A signal that came after the last look is told all the same.
+    TellHeld();
     board_.Draw();
 }
 

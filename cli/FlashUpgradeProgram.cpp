@@ -4,18 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/FailureTexts.h"
-#include "cli/FlashBackup.h"
 #include "cli/JsonWriter.h"
 #include "cli/ProgramTexts.h"
-#include "cli/ReadyWait.h"
-#include "upgrade/ChunkLoop.h"
 #include "upgrade/FirmwareChecksum.h"
 #include "upgrade/FirmwareSlot.h"
 #include "upgrade/OperationTexts.h"
 
 using upgrade::FirmwareSlot;
-using Kind = OperationOutcome::Kind;
 
 namespace {
 

@@ -10,7 +10,6 @@
 #include "cli/DriveReport.h"
 #include "cli/ExitStatus.h"
 #include "cli/FileSystemApi.h"
-#include "cli/FlashBackup.h"
 #include "cli/Interruption.h"
 #include "cli/OperationWatch.h"
 #include "cli/ProgressBar.h"

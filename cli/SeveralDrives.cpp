@@ -10,7 +10,6 @@
 #include "cli/ExitStatus.h"
 #include "cli/JsonWriter.h"
 #include "cli/ProgramTexts.h"
-#include "upgrade/OperationTexts.h"
 
 using Command = CommandLine::Command;
 

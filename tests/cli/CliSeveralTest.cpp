@@ -344,6 +344,7 @@ TEST(CliSeveral, VerboseNamesTheDriveOfEveryCommandAndJsonAloneGivesOneDrivesDoc
     AddDrive(alone, 0);
     EXPECT_EQ(alone.Run("verify --json"), 1);
     const std::string json = alone.OutLines().at(0);
+    EXPECT_NE(json.find("\"drives\":[{\"number\":1,"), std::string::npos) << json;
     EXPECT_NE(json.find("\"result\":\"differs from the image\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"summary\":\"1 drive: 1 differs from the image\"}"), std::string::npos) << json;
 }

@@ -41,6 +41,9 @@ bool CdbShape::TransferLength(const uint8_t* cdb, uint32_t& length) {
     case 0x25:  // READ CAPACITY(10)
         length = 8;
         return true;
+    case 0x28:  // READ(10): blocks of 2048 bytes, the only size a drive here has
+        length = Be16(cdb + 7) * 2048u;
+        return true;
     case 0x3B:  // WRITE BUFFER
     case 0x3C:  // READ BUFFER
         length = Be24(cdb + 6);

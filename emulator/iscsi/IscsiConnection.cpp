@@ -50,11 +50,21 @@ bool IscsiConnection::InWindow(uint32_t cmdSn) const {
 void IscsiConnection::Receive(const uint8_t* bytes, size_t length) {
     if (phase_ == Phase::Closing) return;
     reader_.Feed(bytes, length);
-    while (phase_ != Phase::Closing) {
+    ProcessBuffered();
+}
+
+void IscsiConnection::Resume() {
+    if (phase_ != Phase::Closing) ProcessBuffered();
+}
+
+void IscsiConnection::ProcessBuffered() {
+    // Looked at before every PDU, not once per read: one read can bring a thousand commands.
+    while (phase_ != Phase::Closing && !Saturated()) {
         Pdu pdu;
         const PduReader::Result r = reader_.Next(pdu);
-        if (r == PduReader::Result::NeedMore) return;
         switch (r) {
+        case PduReader::Result::NeedMore:
+            return;
         case PduReader::Result::Complete:
             Process(pdu);
             break;
@@ -62,7 +72,7 @@ void IscsiConnection::Receive(const uint8_t* bytes, size_t length) {
             ForceClose("header digest error");
             return;
         case PduReader::Result::DataDigestError:
-            Reject(pdu, RejectDataDigest, "data digest error");
+            DamagedData(pdu);
             break;
         case PduReader::Result::TooLong:
             if (phase_ == Phase::Login) {
@@ -71,8 +81,6 @@ void IscsiConnection::Receive(const uint8_t* bytes, size_t length) {
                 Reject(pdu, RejectProtocolError, "data segment above MaxRecvDataSegmentLength");
                 ForceClose("data segment above MaxRecvDataSegmentLength");
             }
-            return;
-        case PduReader::Result::NeedMore:
             return;
         }
     }

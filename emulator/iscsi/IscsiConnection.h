@@ -47,6 +47,10 @@ public:
     // those with data, and an initiator's large buffer should not cost an allocation of its size.
     static constexpr uint32_t MaxUnknownTransfer = 0x10000;
     static constexpr size_t MaxLoginText = 65536;
+    // Output queued (answers waiting for their time, bytes not yet sent) at which the connection
+    // runs no further command: an initiator that sends commands and reads nothing costs at most
+    // this much, plus the one command that crossed it.
+    static constexpr size_t OutputCap = 4u << 20;
 
     // Reject reasons.
     static constexpr uint8_t RejectDataDigest = 0x02;
@@ -66,6 +70,16 @@ public:
     void Receive(const uint8_t* bytes, size_t length);
     // What is to be sent; the caller takes bytes from the front.
     std::vector<uint8_t>& Output() { return output_; }
+    // Bytes the server took from Output() and has not sent yet: they count against OutputCap.
+    void SetBacklog(size_t bytes) { backlog_ = bytes; }
+    // At OutputCap or above: no command runs, and the server reads nothing more until it drains.
+    bool Saturated() const { return output_.size() + answerBytes_ + backlog_ >= OutputCap; }
+    // Runs the PDUs that were read but left waiting while the output was saturated.
+    void Resume();
+    // A NOP-In that asks the initiator for an answer (a silent session); PingOutstanding() until
+    // its NOP-Out comes back.
+    void Ping();
+    bool PingOutstanding() const { return pingTtt_ != 0; }
     // Nothing more is read; the connection ends once Output() is sent.
     bool Closing() const { return phase_ == Phase::Closing; }
     // The link broke (drop=): the connection ends now, nothing more is sent.
@@ -118,6 +132,9 @@ private:
         uint32_t r2tEnd = 0;
         uint32_t r2tSn = 0;
         uint32_t expectedDataSn = 0;
+        // A Data-Out was lost to a digest error or came out of sequence: no further R2T, and once
+        // the Data-Out already asked for is in, the task ends with CHECK CONDITION.
+        bool damaged = false;
     };
 
     // What a command's answer says of its data: the bytes sent as Data-In, and the residual
@@ -134,6 +151,7 @@ private:
         std::unique_ptr<uint8_t[]> data;  // the read data; moved.sent bytes are sent
         EmulatedDrive::Result result;
         uint8_t sense[EmulatedDrive::SenseLength] = {};
+        uint32_t allocated = 0;           // bytes of data, counted in answerBytes_
         Moved moved;
         uint64_t due = 0;  // in the target set's milliseconds
     };
@@ -143,6 +161,8 @@ private:
     static constexpr uint8_t LoginTargetError = 0x03;
 
     // The connection itself (IscsiConnection.cpp): PDUs in, CmdSN order, PDUs out, the end.
+    // Takes PDUs out of the reader and processes them until it is empty or the output saturated.
+    void ProcessBuffered();
     void Process(const Pdu& pdu);
     void Ordered(const Pdu& pdu);
     void Execute(const Pdu& pdu);
@@ -174,6 +194,12 @@ private:
     // SCSI commands and their data (IscsiConnectionScsi.cpp).
     void Command(const Pdu& pdu);
     void DataOut(const Pdu& pdu);
+    // A PDU whose data failed its digest: rejected; a Data-Out's task ends with CHECK CONDITION
+    // once its last data is in.
+    void DamagedData(const Pdu& pdu);
+    // Takes a Data-Out of a damaged task without looking at its data; ends the task once no
+    // burst is open any more.
+    void AbsorbDamaged(Task& task, const Pdu& pdu);
     Task* FindTask(uint32_t itt);
     void RemoveTask(uint32_t itt);
     void Advance(uint32_t itt);
@@ -182,12 +208,15 @@ private:
     void Complete(Task task);
     // Complete's work on the drive; false when the command is not to be answered.
     bool RunOnDrive(Task& task, Answer& answer);
+    // The largest answer the drive can give to TASK's CDB, whatever length it asks for.
+    uint32_t MostAnswered(const Task& task) const;
     // hold= and drop= of the drive; true when the command is not to reach it.
     bool Intercept(const Task& task, const EmulatedDrive::Request& request);
     void ReleaseHeld();
     void EndHold(size_t index, const char* why);
     void Sever();
     void ReportLuns(const Task& task, Answer& answer) const;
+    void OtherLun(const Task& task, Answer& answer) const;
 
     // The answers of SCSI commands (IscsiConnectionAnswers.cpp).
     static Moved Measure(const Task& task, uint32_t available, const EmulatedDrive::Result& result);
@@ -246,7 +275,10 @@ private:
     std::vector<Task> held_;  // hold=: never answered
     // Answered, waiting to be sent, in the order the commands ran.
     std::deque<Answer> answers_;
+    size_t answerBytes_ = 0;  // read data held by answers_
+    size_t backlog_ = 0;
     uint32_t nextTtt_ = 1;
+    uint32_t pingTtt_ = 0;  // the NOP-In ping waiting for its NOP-Out; 0 for none
 };
 
 }  // namespace emulator

@@ -73,6 +73,7 @@ void IscsiConnection::SendDueAnswers() {
         // Out of the queue before it is stamped, so that its MaxCmdSN gives its place back.
         const Answer answer = std::move(answers_.front());
         answers_.pop_front();
+        answerBytes_ -= answer.allocated;
         SendAnswer(answer);
     }
 }
@@ -138,6 +139,7 @@ bool IscsiConnection::DropAnswer(uint32_t itt, const char* why) {
     for (auto a = answers_.begin(); a != answers_.end(); ++a) {
         if (a->task.itt == itt) {
             targets_.Log().Line("c%u command itt=0x%08x not answered: %s", number_, itt, why);
+            answerBytes_ -= a->allocated;
             answers_.erase(a);
             return true;
         }

@@ -15,6 +15,8 @@ namespace emulator {
 namespace {
 
 constexpr uint8_t OpReportLuns = 0xA0;
+constexpr uint8_t SenseAbortedCommand = 0x0B;
+constexpr uint8_t AscProtocolCrc = 0x47;  // ASCQ 05h: protocol service CRC error
 
 }  // namespace
 
@@ -121,6 +123,10 @@ void IscsiConnection::DataOut(const Pdu& pdu) {
         // Data of a task that was aborted or answered early: nothing to do with it.
         return;
     }
+    if (t->damaged) {
+        AbsorbDamaged(*t, pdu);
+        return;
+    }
     const uint32_t ttt = pdu.Get32(20);
     const uint32_t offset = pdu.Get32(40);
     const uint32_t length = static_cast<uint32_t>(pdu.data.size());
@@ -134,8 +140,9 @@ void IscsiConnection::DataOut(const Pdu& pdu) {
              pdu.Get32(36) == t->expectedDataSn;
     }
     if (!ok) {
-        RemoveTask(itt);
-        Reject(pdu, RejectProtocolError, "Data-Out out of sequence; its task is dropped");
+        Reject(pdu, RejectProtocolError, "Data-Out out of sequence");
+        t->damaged = true;
+        AbsorbDamaged(*t, pdu);
         return;
     }
     if (t->store) t->data.insert(t->data.end(), pdu.data.begin(), pdu.data.end());
@@ -149,6 +156,30 @@ void IscsiConnection::DataOut(const Pdu& pdu) {
     Advance(itt);
 }
 
+void IscsiConnection::DamagedData(const Pdu& pdu) {
+    Reject(pdu, RejectDataDigest, "data digest error");
+    // A command's immediate data is simply lost with its command, which the initiator retries;
+    // a Data-Out's loss ends its task (error recovery level 0 asks for no data again).
+    if (phase_ != Phase::FullFeature || pdu.Opcode() != Pdu::DataOut) return;
+    Task* t = FindTask(pdu.InitiatorTaskTag());
+    if (t == nullptr) return;
+    t->damaged = true;
+    AbsorbDamaged(*t, pdu);
+}
+
+void IscsiConnection::AbsorbDamaged(Task& task, const Pdu& pdu) {
+    // The header passed its digest: the PDU's final bit tells which burst it closes.
+    if ((pdu.Flags() & 0x80) != 0) {
+        const uint32_t ttt = pdu.Get32(20);
+        if (ttt == Pdu::NoTag) task.unsolicited = false;
+        if (task.r2tOpen && ttt == task.ttt) task.r2tOpen = false;
+    }
+    if (task.unsolicited || task.r2tOpen) return;
+    const Task done = task;
+    RemoveTask(done.itt);
+    Complete(done);
+}
+
 void IscsiConnection::ReportLuns(const Task& task, Answer& answer) const {
     // Answered by the target itself, as every target does: one logical unit, LUN 0.
     uint32_t allocation = 0;
@@ -156,31 +187,53 @@ void IscsiConnection::ReportLuns(const Task& task, Answer& answer) const {
     const uint8_t list[16] = {0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const uint32_t n = std::min<uint32_t>(allocation, sizeof list);
     answer.data.reset(new uint8_t[sizeof list]);
+    answer.allocated = sizeof list;
     memcpy(answer.data.get(), list, n);
+    answer.result.status = EmulatedDrive::StatusGood;
+    answer.result.transferred = n;
+}
+
+void IscsiConnection::OtherLun(const Task& task, Answer& answer) const {
+    // No logical unit behind any LUN but 0. INQUIRY still answers, as SPC asks, with peripheral
+    // qualifier 011b (none can be here) and type 1Fh; everything else is CHECK CONDITION.
+    answer.result.status = EmulatedDrive::StatusCheckCondition;
+    if (task.cdb[0] != EmulatedDrive::OpInquiry || (task.cdb[1] & 0x01) != 0) return;
+    uint32_t allocation = 0;
+    CdbShape::TransferLength(task.cdb, allocation);
+    uint8_t inquiry[EmulatedDrive::InquiryLength] = {0x7F, 0x00, 0x05, 0x02, EmulatedDrive::InquiryLength - 5};
+    const uint32_t n = std::min<uint32_t>(allocation, sizeof inquiry);
+    answer.data.reset(new uint8_t[sizeof inquiry]);
+    answer.allocated = sizeof inquiry;
+    memcpy(answer.data.get(), inquiry, n);
     answer.result.status = EmulatedDrive::StatusGood;
     answer.result.transferred = n;
 }
 
 void IscsiConnection::Complete(Task task) {
     Answer answer;
-    auto check = [&answer](uint8_t key, uint8_t asc) {
+    auto check = [&answer](uint8_t key, uint8_t asc, uint8_t ascq) {
         answer.result.status = EmulatedDrive::StatusCheckCondition;
         answer.result.senseKey = key;
         answer.result.asc = asc;
+        answer.result.ascq = ascq;
         answer.sense[0] = 0x70;
         answer.sense[2] = key;
         answer.sense[7] = EmulatedDrive::SenseLength - 8;
         answer.sense[12] = asc;
+        answer.sense[13] = ascq;
         answer.result.senseWritten = EmulatedDrive::SenseLength;
     };
     // What the target answers itself is due at once, but still leaves behind the answers before it.
     answer.due = targets_.Now();
-    if (!task.lunZero) {
-        check(EmulatedDrive::SenseIllegalRequest, 0x25);  // logical unit not supported
+    if (task.damaged) {
+        check(SenseAbortedCommand, AscProtocolCrc, 0x05);  // protocol service CRC error
+    } else if (!task.lunZero) {
+        OtherLun(task, answer);
+        if (answer.result.status != EmulatedDrive::StatusGood) check(EmulatedDrive::SenseIllegalRequest, 0x25, 0x00);
     } else if (task.cdb[0] == OpReportLuns) {
         ReportLuns(task, answer);
     } else if (task.write && !task.store) {
-        check(EmulatedDrive::SenseIllegalRequest, EmulatedDrive::AscInvalidField);
+        check(EmulatedDrive::SenseIllegalRequest, EmulatedDrive::AscInvalidField, 0x00);
     } else if (!RunOnDrive(task, answer)) {
         return;
     }
@@ -188,8 +241,17 @@ void IscsiConnection::Complete(Task task) {
     task.data = std::vector<uint8_t>();
     answer.task = std::move(task);
     LogCommand(answer);
+    answerBytes_ += answer.allocated;
     answers_.push_back(std::move(answer));
     SendDueAnswers();
+}
+
+uint32_t IscsiConnection::MostAnswered(const Task& task) const {
+    // Only READ BUFFER has a length field wider than 16 bits, and it reads the flash or less.
+    if (task.cdb[0] == EmulatedDrive::OpReadBuffer) {
+        return static_cast<uint32_t>(target_->Drive->FlashImage().size());
+    }
+    return MaxTransfer;
 }
 
 bool IscsiConnection::RunOnDrive(Task& task, Answer& answer) {
@@ -206,11 +268,12 @@ bool IscsiConnection::RunOnDrive(Task& task, Answer& answer) {
         request.direction = EmulatedDrive::Direction::In;
         // The drive answers as much as the CDB asks for; what exceeds the initiator's buffer is
         // cut off when it is sent and reported as overflow. The buffer is not cleared first: only
-        // what the drive wrote is sent, and a large allocation length then costs no more than the
-        // bytes really moved.
+        // what the drive wrote is sent. It is no larger than the most the drive can answer, so that
+        // a CDB asking for 16 MiB of a 1 MiB flash costs 1 MiB.
         const uint32_t length =
-            known ? std::min(cdbTransfer, MaxTransfer) : std::min(task.expected, MaxUnknownTransfer);
+            known ? std::min(cdbTransfer, MostAnswered(task)) : std::min(task.expected, MaxUnknownTransfer);
         if (length != 0) answer.data.reset(new uint8_t[length]);
+        answer.allocated = length;
         request.data = answer.data.get();
         request.dataLength = length;
     }

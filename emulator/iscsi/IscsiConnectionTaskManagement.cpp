@@ -27,7 +27,10 @@ const char* FunctionName(uint8_t function) {
 
 void IscsiConnection::NopOut(const Pdu& pdu) {
     // A NOP-Out without a task tag answers a NOP-In of ours or wants no answer.
-    if (pdu.InitiatorTaskTag() == Pdu::NoTag) return;
+    if (pdu.InitiatorTaskTag() == Pdu::NoTag) {
+        if (pingTtt_ != 0 && pdu.Get32(20) == pingTtt_) pingTtt_ = 0;
+        return;
+    }
     Pdu r = Pdu::Make(Pdu::NopIn, Pdu::FinalFlag);
     memcpy(r.header + 8, pdu.header + 8, 8);
     r.Put32(16, pdu.InitiatorTaskTag());
@@ -36,6 +39,19 @@ void IscsiConnection::NopOut(const Pdu& pdu) {
     r.data.assign(pdu.data.begin(), pdu.data.begin() + static_cast<std::ptrdiff_t>(echo));
     Stamp(r, true);
     Send(r);
+}
+
+void IscsiConnection::Ping() {
+    if (phase_ != Phase::FullFeature || pingTtt_ != 0) return;
+    pingTtt_ = nextTtt_++;
+    if (nextTtt_ == Pdu::NoTag) nextTtt_ = 1;
+    Pdu r = Pdu::Make(Pdu::NopIn, Pdu::FinalFlag);
+    r.Put32(16, Pdu::NoTag);
+    r.Put32(20, pingTtt_);
+    // Without a task tag the NOP-In does not advance StatSN.
+    Stamp(r, false);
+    Send(r);
+    targets_.Log().Line("c%u NOP-In ttt=0x%08x: the session was silent", number_, pingTtt_);
 }
 
 void IscsiConnection::TaskManagement(const Pdu& pdu) {

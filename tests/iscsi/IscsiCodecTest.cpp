@@ -233,7 +233,7 @@ TEST(CdbShapeTest, TransferLengthWhereTheCommandDefinesOne) {
         {{0x3C, 0x02, 0, 0, 0, 0, 0, 0x40, 0x00, 0x00}, true, 0x4000},
         {{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true, 8},
         {{0xA0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x10, 0x00, 0, 0}, true, 0x1000},
-        {{0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, false, 0},
+        {{0x28, 0, 0, 0, 0, 0, 0, 0x01, 0x02, 0}, true, 0x102 * 2048},
         {{0xC0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false, 0},
     };
     for (const auto& c : cases) {

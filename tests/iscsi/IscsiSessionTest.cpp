@@ -474,7 +474,7 @@ TEST_F(SessionTest, MalformedPdusAreRejectedOrEndTheConnection) {
         case BadOffset:
             in.cmdSn = in.connection.ExpCmdSn();
             in.Send(in.Command(0xA0, WriteChunkCdb, 0x4000, Bytes(chunk.begin(), chunk.begin() + 4096)));
-            p = in.DataOut(1, 0, 8192, Bytes(4096, 0), true);
+            p = in.DataOut(1, 0, 8192, Bytes(4096, 0), false);  // the burst stays open
             break;
         case NoTaskTag: p.Put32(16, Pdu::NoTag); break;
         case HeaderDigestBad:

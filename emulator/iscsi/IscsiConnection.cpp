@@ -89,7 +89,7 @@ void IscsiConnection::ProcessBuffered() {
 void IscsiConnection::Process(const Pdu& pdu) {
     if (phase_ == Phase::Login) {
         if (pdu.Opcode() != Pdu::LoginRequest) {
-            ForceClose("a PDU other than Login before the login completed");
+            NotALogin(pdu);
             return;
         }
         Login(pdu);
@@ -217,6 +217,11 @@ void IscsiConnection::Send(Pdu& pdu) {
 
 void IscsiConnection::Logout(const Pdu& pdu) {
     const uint8_t reason = pdu.Flags() & 0x7F;
+    if (reason > 2) {
+        // 0 closes the session, 1 the connection, 2 removes it for recovery; the rest is reserved.
+        Reject(pdu, RejectInvalidField, "reserved logout reason");
+        return;
+    }
     uint8_t response = 0;
     if (reason == 1 && pdu.Get16(20) != cid_) response = 1;  // no such connection
     if (reason == 2) response = 2;                            // no connection recovery

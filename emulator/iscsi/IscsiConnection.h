@@ -181,6 +181,10 @@ private:
     bool LoginAnswer(const Pdu& req, uint8_t stage, std::vector<uint8_t>& answer);
     bool LoginNames(const Pdu& req, std::vector<uint8_t>& answer);
     void LoginFail(const Pdu& request, uint8_t statusClass, uint8_t detail, const char* why);
+    // A PDU other than Login while the connection is not in the full feature phase.
+    void NotALogin(const Pdu& pdu);
+    // False when KEY was declared or negotiated before in this login.
+    bool FirstTime(const std::string& key);
     bool LoginKeys(const std::vector<uint8_t>& text, uint8_t stage, std::vector<uint8_t>& answer,
                    uint8_t& statusClass, uint8_t& detail, std::string& why);
     bool LoginKey(const std::string& key, const std::string& value, std::vector<uint8_t>& answer, uint8_t& detail,
@@ -240,6 +244,9 @@ private:
     // Runs task management FUNCTION; returns its response.
     uint8_t ManageTasks(const Pdu& pdu, uint8_t function);
     uint8_t AbortTask(const Pdu& pdu);
+    // A CmdSN that counts as received without a command (ABORT TASK of one that never came):
+    // ExpCmdSN moves past it when its turn comes.
+    void CountAsReceived(uint32_t cmdSn);
 
     IscsiTargetSet& targets_;
     uint32_t number_;
@@ -256,6 +263,7 @@ private:
     bool mrdslDeclared_ = false;
     bool namesChecked_ = false;
     std::vector<uint8_t> loginText_;
+    std::vector<std::string> loginKeys_;  // every key of this login so far
     std::string initiatorName_;
     bool discovery_ = false;
     bool sessionTypeSeen_ = false;

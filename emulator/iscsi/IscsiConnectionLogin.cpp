@@ -1,7 +1,10 @@
 // IscsiConnection: login and the negotiation of the session's parameters.
 #include "emulator/iscsi/IscsiConnection.h"
 
+#include <stdio.h>
 #include <string.h>
+
+#include <algorithm>
 
 #include "emulator/iscsi/EventLog.h"
 #include "emulator/iscsi/TextKeys.h"
@@ -29,6 +32,20 @@ bool OffersNone(const std::string& value) {
 
 }  // namespace
 
+void IscsiConnection::NotALogin(const Pdu& pdu) {
+    if (loginPdus_ == 0) {
+        ForceClose("a PDU other than Login before the login");
+        return;
+    }
+    // The login has begun: it is refused, with the session's own ISID and TSIH.
+    Pdu request = pdu;
+    memcpy(request.header + 8, isid_, 6);
+    request.Put16(14, tsih_);
+    char why[64];
+    snprintf(why, sizeof why, "opcode 0x%02x during the login", pdu.Opcode());
+    LoginFail(request, LoginInitiatorError, 0x0B, why);  // invalid during login
+}
+
 void IscsiConnection::LoginFail(const Pdu& request, uint8_t statusClass, uint8_t detail, const char* why) {
     Pdu r = Pdu::Make(Pdu::LoginResponse, 0);
     memcpy(r.header + 8, request.header + 8, 8);  // ISID and TSIH as sent
@@ -51,6 +68,11 @@ bool IscsiConnection::LoginKeys(const std::vector<uint8_t>& text, uint8_t stage,
         return false;
     }
     for (const auto& pair : pairs) {
+        if (!FirstTime(pair.first)) {
+            // Declared or negotiated before in this login: which value holds is anyone's guess.
+            why = pair.first + " given twice";
+            return false;
+        }
         if (!LoginKey(pair.first, pair.second, answer, detail, why)) return false;
     }
     if (stage == StageOperational && !mrdslDeclared_) {
@@ -58,6 +80,14 @@ bool IscsiConnection::LoginKeys(const std::vector<uint8_t>& text, uint8_t stage,
                          std::to_string(SessionParameters::TargetMaxRecvDataSegment));
         mrdslDeclared_ = true;
     }
+    return true;
+}
+
+bool IscsiConnection::FirstTime(const std::string& key) {
+    // The only key a login may carry more than once; the initiator never sends it anyway.
+    if (key == "TargetAddress") return true;
+    if (std::find(loginKeys_.begin(), loginKeys_.end(), key) != loginKeys_.end()) return false;
+    loginKeys_.push_back(key);
     return true;
 }
 
@@ -127,7 +157,14 @@ void IscsiConnection::Login(const Pdu& req) {
 
     std::vector<uint8_t> answer;
     if (!LoginAnswer(req, csg, answer)) return;
-    if (transit && nsg == StageFullFeature) tsih_ = targets_.NewTsih();
+    if (transit && nsg == StageFullFeature) {
+        if (!discovery_ && target_ == nullptr) {
+            // Never reached while every key counts once; a session without its drive must not be.
+            LoginFail(req, LoginInitiatorError, 0x07, "normal session without a target");
+            return;
+        }
+        tsih_ = targets_.NewTsih();
+    }
     r.header[1] = static_cast<uint8_t>((transit ? 0x80 : 0) | (csg << 2) | (transit ? nsg : 0));
     r.Put16(14, tsih_);
     r.data = answer;

@@ -106,14 +106,33 @@ uint8_t IscsiConnection::AbortTask(const Pdu& pdu) {
         }
     }
     if (DropAnswer(referenced, "ABORT TASK")) return 0;
-    // A command never received but inside the window counts as received and done.
+    // A command waiting behind a gap in CmdSN is not carried out; its CmdSN stays received.
     for (size_t i = 0; i < waiting_.size(); ++i) {
-        if (waiting_[i].InitiatorTaskTag() == referenced) {
+        if (waiting_[i].InitiatorTaskTag() == referenced && waiting_[i].Opcode() == Pdu::ScsiCommand) {
+            const uint32_t cmdSn = waiting_[i].CmdSn();
             waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(i));
+            CountAsReceived(cmdSn);
             return 0;
         }
     }
-    return InWindow(refCmdSn) && Pdu::SerialLess(refCmdSn, pdu.CmdSn()) ? 0 : 1;
+    // One never received, inside the window and before this request, counts as received and
+    // done: without that its CmdSN would be a gap that holds up every later command.
+    if (!InWindow(refCmdSn) || !Pdu::SerialLess(refCmdSn, pdu.CmdSn())) return 1;  // task does not exist
+    CountAsReceived(refCmdSn);
+    return 0;
+}
+
+void IscsiConnection::CountAsReceived(uint32_t cmdSn) {
+    for (const Pdu& waiting : waiting_) {
+        if (waiting.CmdSn() == cmdSn) return;
+    }
+    // A NOP-Out without task tags stands in for the command: carried out, it does nothing.
+    Pdu stand = Pdu::Make(Pdu::NopOut, Pdu::FinalFlag);
+    stand.Put32(16, Pdu::NoTag);
+    stand.Put32(20, Pdu::NoTag);
+    stand.Put32(24, cmdSn);
+    waiting_.push_back(stand);
+    RunWaiting();
 }
 
 }  // namespace emulator

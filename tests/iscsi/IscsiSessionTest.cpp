@@ -8,140 +8,13 @@
 #include <utility>
 #include <vector>
 
-#include "emulator/iscsi/IscsiConnection.h"
-#include "emulator/iscsi/IscsiTargetSet.h"
-#include "emulator/iscsi/Pdu.h"
-#include "emulator/iscsi/PduReader.h"
 #include "emulator/iscsi/TargetConfig.h"
-#include "emulator/iscsi/TextKeys.h"
+#include "tests/iscsi/ScriptedInitiator.h"
 
-using emulator::DriveConfig;
-using emulator::EmulatedDrive;
-using emulator::IscsiConnection;
-using emulator::IscsiTargetSet;
-using emulator::Pdu;
-using emulator::PduReader;
 using emulator::TargetConfig;
-using emulator::TextKeys;
-using Bytes = std::vector<uint8_t>;
-using Keys = std::vector<std::pair<std::string, std::string>>;
+using namespace iscsitest;
 
 namespace {
-
-const char* const Drive0 = "iqn.2025-01.test.flashupgrade:drive0";
-const char* const Drive1 = "iqn.2025-01.test.flashupgrade:drive1";
-
-// Login flags: transit, stages.
-constexpr uint8_t Transit = 0x80;
-constexpr uint8_t Continue = 0x40;
-uint8_t Stages(uint8_t csg, uint8_t nsg) { return static_cast<uint8_t>((csg << 2) | nsg); }
-
-// A scripted initiator on one connection.
-class Initiator {
-public:
-    Initiator(IscsiTargetSet& targets, uint32_t number = 1, uint8_t isidLast = 1)
-        : connection(targets, number, "127.0.0.1:3260"), isidLast_(isidLast) {}
-
-    IscsiConnection connection;
-    uint32_t cmdSn = 1;
-    uint32_t itt = 0x100;
-    bool headerDigest = false;
-    bool dataDigest = false;
-
-    std::vector<Pdu> Send(Pdu pdu) {
-        Bytes wire;
-        pdu.Encode(headerDigest, dataDigest, wire);
-        return SendBytes(wire);
-    }
-    std::vector<Pdu> SendBytes(const Bytes& wire) {
-        connection.Receive(wire.data(), wire.size());
-        return Collect();
-    }
-    std::vector<Pdu> Collect() {
-        std::vector<Pdu> got;
-        Bytes& out = connection.Output();
-        reader_.Feed(out.data(), out.size());
-        out.clear();
-        Pdu pdu;
-        while (reader_.Next(pdu) == PduReader::Result::Complete) got.push_back(pdu);
-        return got;
-    }
-
-    Pdu LoginPdu(uint8_t flags, const Keys& keys) {
-        Pdu p = Pdu::Make(0x40 | Pdu::LoginRequest, flags);
-        const uint8_t isid[6] = {0x80, 0x12, 0x34, 0x56, 0x00, isidLast_};
-        memcpy(p.header + 8, isid, 6);
-        p.Put32(16, itt);
-        p.Put32(24, cmdSn);
-        for (const auto& k : keys) TextKeys::Append(p.data, k.first, k.second);
-        return p;
-    }
-
-    // One operational stage straight to the full feature phase; the reader follows the digests.
-    Pdu Login(const char* target, const Keys& offers = {}) {
-        Keys keys = {{"InitiatorName", "iqn.2025-01.test:initiator"}, {"SessionType", target ? "Normal" : "Discovery"}};
-        if (target != nullptr) keys.push_back({"TargetName", target});
-        keys.insert(keys.end(), offers.begin(), offers.end());
-        const std::vector<Pdu> r = Send(LoginPdu(Transit | Stages(1, 3), keys));
-        EXPECT_EQ(r.size(), 1u);
-        if (r.empty()) return Pdu();
-        headerDigest = connection.Parameters().headerDigest;
-        dataDigest = connection.Parameters().dataDigest;
-        reader_.SetDigests(headerDigest, dataDigest);
-        reader_.SetMaxDataSegment(1u << 24);
-        return r[0];
-    }
-
-    Pdu Command(uint8_t flags, const Bytes& cdb, uint32_t expected, const Bytes& immediate = {}) {
-        Pdu p = Pdu::Make(Pdu::ScsiCommand, flags);
-        p.Put32(16, ++itt);
-        p.Put32(20, expected);
-        p.Put32(24, cmdSn++);
-        memcpy(p.header + 32, cdb.data(), cdb.size());
-        p.data = immediate;
-        return p;
-    }
-
-    Pdu DataOut(uint32_t ttt, uint32_t dataSn, uint32_t offset, const Bytes& data, bool final) {
-        Pdu p = Pdu::Make(Pdu::DataOut, final ? 0x80 : 0x00);
-        p.Put32(16, itt);
-        p.Put32(20, ttt);
-        p.Put32(36, dataSn);
-        p.Put32(40, offset);
-        p.data = data;
-        return p;
-    }
-
-private:
-    PduReader reader_;
-    uint8_t isidLast_;
-};
-
-std::string KeyText(const Bytes& data) {
-    std::string s;
-    for (uint8_t b : data) s += b == 0 ? '|' : static_cast<char>(b);
-    return s;
-}
-
-class SessionTest : public ::testing::Test {
-protected:
-    SessionTest() {
-        DriveConfig c;
-        c.SetSerial("SERIAL0");
-        targets.AddInMemory(Drive0, c);
-        c.SetVendor("OTHERMKR");
-        targets.AddInMemory(Drive1, c);
-        for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint8_t>(i * 7 + 3);
-    }
-    emulator::EmulatedDriveFile& DriveOf(size_t i) { return *targets.Targets()[i]->Drive; }
-
-    IscsiTargetSet targets;
-    Bytes chunk = Bytes(0x4000);
-};
-
-const Bytes WriteChunkCdb = {0x3B, 0x07, 0x01, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x00};
-const Bytes ReadBackCdb = {0x3C, 0x02, 0x01, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x00};
-const Bytes TurCdb = {0x00, 0, 0, 0, 0, 0};
 
 // --- login ---------------------------------------------------------------------------------
 
@@ -170,6 +43,14 @@ TEST_F(SessionTest, LoginStagesAndTheirFailures) {
         {"transit and continue", {{Transit | Continue | Stages(1, 3), names, 0, 0}}, 2, 0, false},
         {"bad session type", {{Transit | Stages(1, 3), {names[0], names[1], {"SessionType", "Other"}}, 0, 0}}, 2, 0, false},
         {"bad MaxBurstLength", {{Transit | Stages(1, 3), {names[0], names[1], {"MaxBurstLength", "x"}}, 0, 0}}, 2, 0, false},
+        // Every key counts once in a login: a second SessionType once made a normal session
+        // without a drive behind it.
+        {"discovery, then normal", {{Stages(1, 0), {names[0], {"SessionType", "Discovery"}}, 0, 0},
+                                    {Transit | Stages(1, 3), {{"SessionType", "Normal"}, names[1]}, 0, 0}}, 2, 0, false},
+        {"a key twice in one text", {{Transit | Stages(1, 3), {names[0], names[1], {"MaxBurstLength", "65536"},
+                                                               {"MaxBurstLength", "8192"}}, 0, 0}}, 2, 0, false},
+        {"TargetName in two stages", {{Transit | Stages(0, 1), {names[0], names[1], {"AuthMethod", "None"}}, 0, 0},
+                                      {Transit | Stages(1, 3), {names[1]}, 0, 0}}, 2, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -213,10 +94,24 @@ TEST_F(SessionTest, AnswersTheOffersOfQemu) {
     EXPECT_EQ(r.Get32(32), 8u) << "MaxCmdSN: a window of eight";
 }
 
-TEST_F(SessionTest, APduBeforeTheLoginEndsTheConnection) {
-    Initiator in(targets);
-    EXPECT_TRUE(in.Send(in.Command(0x80, TurCdb, 0)).empty());
-    EXPECT_TRUE(in.connection.Closing());
+TEST_F(SessionTest, APduOtherThanLoginEndsTheConnection) {
+    // Before any login: closed without a word. Once the login has begun: a Login reject, invalid
+    // during login (02h/0Bh), then closed.
+    Initiator before(targets);
+    EXPECT_TRUE(before.Send(before.Command(0x80, TurCdb, 0)).empty());
+    EXPECT_TRUE(before.connection.Closing());
+
+    Initiator during(targets);
+    ASSERT_EQ(during.Send(during.LoginPdu(Stages(1, 0), {{"InitiatorName", "iqn.2025-01.test:i"}, {"TargetName", Drive0}}))
+                  .size(),
+              1u);
+    const std::vector<Pdu> r = during.Send(during.Command(0x80, TurCdb, 0));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].Opcode(), Pdu::LoginResponse);
+    EXPECT_EQ(r[0].header[36], 0x02);
+    EXPECT_EQ(r[0].header[37], 0x0B);
+    EXPECT_EQ(r[0].header[13], 1) << "the login's ISID";
+    EXPECT_TRUE(during.connection.Closing());
 }
 
 TEST_F(SessionTest, DiscoveryListsEveryTarget) {
@@ -593,6 +488,12 @@ TEST_F(SessionTest, NopLogoutAndReinstatement) {
     r = again.Send(logout);
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].header[2], 2) << "no connection recovery";
+    EXPECT_FALSE(again.connection.Closing());
+    logout.header[1] = 0x80 | 3;
+    r = again.Send(logout);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].Opcode(), Pdu::Reject) << "a reserved reason";
+    EXPECT_EQ(r[0].header[2], IscsiConnection::RejectInvalidField);
     EXPECT_FALSE(again.connection.Closing());
     logout.header[1] = 0x80;
     r = again.Send(logout);

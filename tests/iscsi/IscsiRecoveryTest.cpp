@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -42,8 +40,7 @@ TEST_F(SessionTest, ASecondSessionTypeIsRefusedAndLogged) {
     EXPECT_TRUE(in.connection.Closing());
     EXPECT_TRUE(in.Send(in.Command(0x80, TurCdb, 0)).empty());
     targets.Log().Close();
-    std::ifstream log(logPath);
-    const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    const std::string text = ReadText(logPath);
     EXPECT_NE(text.find("c1 login refused 0200: SessionType given twice\n"), std::string::npos) << text;
 }
 
@@ -142,8 +139,7 @@ TEST_F(SessionTest, OnlyInquiryAnswersForAnotherLun) {
     EXPECT_EQ(r[0].Opcode(), Pdu::DataIn);
     EXPECT_EQ(r[0].header[3], EmulatedDrive::StatusGood);
     ASSERT_EQ(r[0].data.size(), 36u);
-    EXPECT_EQ(r[0].data[0], 0x7F);
-    EXPECT_EQ(r[0].data[4], 31) << "additional length";
+    EXPECT_EQ(Bytes(r[0].data.begin(), r[0].data.begin() + 5), (Bytes{0x7F, 0x00, 0x05, 0x02, 31}));
 
     for (const Bytes& cdb : {TurCdb, Bytes{0x12, 0x01, 0x80, 0, 36, 0}, ReadBackCdb}) {
         Pdu other = in.Command(0xC0, cdb, 36);
@@ -153,6 +149,40 @@ TEST_F(SessionTest, OnlyInquiryAnswersForAnotherLun) {
         ExpectSense(r[0], 0x05, 0x25, 0x00);
     }
     EXPECT_EQ(DriveOf(0).Drive().CommandCount(), 0u);
+}
+
+TEST_F(SessionTest, APingAsksForAnAnswerAndTakesIt) {
+    Initiator in(targets);
+    EXPECT_TRUE(in.Collect().empty());
+    in.connection.Ping();
+    EXPECT_TRUE(in.Collect().empty()) << "no ping before the full feature phase";
+    in.Login(Drive0);
+    uint32_t lastTtt = Pdu::NoTag;
+    for (int round = 0; round < 2; ++round) {
+        in.connection.Ping();
+        in.connection.Ping();
+        const std::vector<Pdu> r = in.Collect();
+        ASSERT_EQ(r.size(), 1u) << "one ping at a time";
+        EXPECT_EQ(r[0].Opcode(), Pdu::NopIn);
+        EXPECT_EQ(r[0].InitiatorTaskTag(), Pdu::NoTag);
+        EXPECT_NE(r[0].Get32(20), Pdu::NoTag);
+        EXPECT_NE(r[0].Get32(20), lastTtt) << "each ping its own tag";
+        lastTtt = r[0].Get32(20);
+        EXPECT_TRUE(in.connection.PingOutstanding());
+
+        Pdu answer = Pdu::Make(Pdu::NopOut | 0x40, 0x80);
+        answer.Put32(16, Pdu::NoTag);
+        answer.Put32(20, lastTtt + 1);
+        EXPECT_TRUE(in.Send(answer).empty());
+        EXPECT_TRUE(in.connection.PingOutstanding()) << "not its tag";
+        answer.Put32(20, lastTtt);
+        EXPECT_TRUE(in.Send(answer).empty());
+        EXPECT_FALSE(in.connection.PingOutstanding());
+    }
+    // The ping took no StatSN: the next answer has the one the login's answer promised.
+    const std::vector<Pdu> tur = in.Send(in.Command(0x80, TurCdb, 0));
+    ASSERT_EQ(tur.size(), 1u);
+    EXPECT_EQ(tur[0].Get32(24), 1u);
 }
 
 TEST_F(SessionTest, CommandsWaitWhileTheOutputIsAtItsCap) {

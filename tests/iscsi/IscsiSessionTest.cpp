@@ -49,6 +49,8 @@ TEST_F(SessionTest, LoginStagesAndTheirFailures) {
                                     {Transit | Stages(1, 3), {{"SessionType", "Normal"}, names[1]}, 0, 0}}, 2, 0, false},
         {"a key twice in one text", {{Transit | Stages(1, 3), {names[0], names[1], {"MaxBurstLength", "65536"},
                                                                {"MaxBurstLength", "8192"}}, 0, 0}}, 2, 0, false},
+        {"a CHAP key", {{Transit | Stages(0, 1), {names[0], names[1], {"AuthMethod", "None"}, {"CHAP_A", "5"}}, 0, 0}},
+         2, 1, false},
         {"TargetName in two stages", {{Transit | Stages(0, 1), {names[0], names[1], {"AuthMethod", "None"}}, 0, 0},
                                       {Transit | Stages(1, 3), {names[1]}, 0, 0}}, 2, 0, false},
     };
@@ -60,10 +62,19 @@ TEST_F(SessionTest, LoginStagesAndTheirFailures) {
             Pdu p = in.LoginPdu(static_cast<uint8_t>(s.flags), s.keys);
             p.header[3] = s.versionMin;
             p.Put16(14, s.tsih);
+            p.Put32(16, ++in.itt);
             const std::vector<Pdu> r = in.Send(p);
             ASSERT_EQ(r.size(), 1u);
+            EXPECT_EQ(r[0].Opcode(), Pdu::LoginResponse);
+            EXPECT_EQ(r[0].InitiatorTaskTag(), in.itt);
+            EXPECT_EQ(Bytes(r[0].header + 8, r[0].header + 14), Bytes(p.header + 8, p.header + 14)) << "ISID";
+            if (&s != &c.steps.front()) {
+                EXPECT_EQ(r[0].Get32(24), last.Get32(24) + 1) << "StatSN";
+            }
+            if (r[0].header[36] == 0 && (s.flags & Transit) != 0) {
+                EXPECT_EQ(r[0].Flags(), s.flags & 0x8F) << "the stages as asked";
+            }
             last = r[0];
-            EXPECT_EQ(last.Opcode(), Pdu::LoginResponse);
         }
         EXPECT_EQ(last.header[36], c.statusClass);
         EXPECT_EQ(last.header[37], c.detail);
@@ -175,22 +186,27 @@ TEST_F(SessionTest, ResidualsAndSenseInTheResponse) {
         uint8_t lastOpcode, lastFlags, status;
         uint32_t residual, dataBytes;
         Bytes sense;  // sense length word and key, ASC as sent in a SCSI Response
+        Bytes immediate = {};
     };
     const Case cases[] = {
         {"inquiry short of the buffer", {0x12, 0, 0, 0, 36, 0}, 0xC0, 64, {}, Pdu::DataIn, 0x83, 0, 28, 36, {}},
         {"inquiry beyond the buffer", {0x12, 0, 0, 0, 0xFF, 0}, 0xC0, 16, {}, Pdu::DataIn, 0x85, 0, 20, 16, {}},
         {"request sense", {0x03, 0, 0, 0, 18, 0}, 0xC0, 64, {}, Pdu::DataIn, 0x83, 0, 46, 18, {}},
         {"test unit ready", TurCdb, 0x80, 0, {}, Pdu::ScsiResponse, 0x80, 0, 0, 0, {}},
-        {"unknown opcode", {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 0xC0, 2048, {}, Pdu::ScsiResponse, 0x82, 2, 2048, 0,
-         {0x00, 0x12, 0x70, 0x00, 0x05}},
+        {"unknown opcode", {0xAD, 0, 0, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}, 0xC0, 2048, {}, Pdu::ScsiResponse, 0x82, 2, 2048,
+         0, {0x00, 0x12, 0x70, 0x00, 0x05}},
         {"LUN 1", TurCdb, 0x80, 0, {0x00, 0x01}, Pdu::ScsiResponse, 0x80, 2, 0, 0, {0x00, 0x12, 0x70, 0x00, 0x05}},
         {"report luns", {0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0}, 0xC0, 16, {}, Pdu::DataIn, 0x81, 0, 0, 16, {}},
+        {"write short of its data", {0x3B, 0x07, 0, 0, 0, 0, 0, 0, 0x10, 0}, 0xA0, 32, {}, Pdu::ScsiResponse, 0x82, 0,
+         16, 0, {}, Bytes(32, 0x5A)},
     };
+    const std::string logPath = ::testing::TempDir() + "residuals.log";
+    ASSERT_TRUE(targets.Log().Open(logPath));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Initiator in(targets);
         in.Login(Drive0);
-        Pdu cmd = in.Command(c.flags, c.cdb, c.expected);
+        Pdu cmd = in.Command(c.flags, c.cdb, c.expected, c.immediate);
         std::copy(c.lun.begin(), c.lun.end(), cmd.header + 8);
         const std::vector<Pdu> r = in.Send(cmd);
         ASSERT_FALSE(r.empty());
@@ -207,7 +223,17 @@ TEST_F(SessionTest, ResidualsAndSenseInTheResponse) {
         if (!c.sense.empty()) {
             ASSERT_GE(last.data.size(), 14u);
             EXPECT_EQ(Bytes(last.data.begin(), last.data.begin() + 5), c.sense);
+        } else if (last.Opcode() == Pdu::ScsiResponse) {
+            EXPECT_TRUE(last.data.empty()) << "no sense with GOOD";
         }
+    }
+    targets.Log().Close();
+    const std::string log = ReadText(logPath);
+    for (const char* line : {" cdb=120000002400 in edtl=64 status=0 sense=00/00/00 moved=36 residual=underflow 28\n",
+                             " cdb=12000000ff00 in edtl=16 status=0 sense=00/00/00 moved=16 residual=overflow 20\n",
+                             " cdb=3b070000000000001000 out edtl=32 status=0 sense=00/00/00 moved=16 residual=underflow 16\n",
+                             " cdb=000000000000 none edtl=0 status=0 sense=00/00/00 moved=0 residual=0\n"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << log;
     }
 }
 
@@ -463,16 +489,21 @@ TEST_F(SessionTest, TaskManagementFunctions) {
 }
 
 TEST_F(SessionTest, NopLogoutAndReinstatement) {
+    const std::string logPath = ::testing::TempDir() + "nop-logout.log";
+    ASSERT_TRUE(targets.Log().Open(logPath));
     Initiator in(targets, 1, 1);
     in.Login(Drive0);
     Pdu ping = Pdu::Make(Pdu::NopOut | 0x40, 0x80);
     ping.Put32(16, 0x42);
     ping.Put32(20, Pdu::NoTag);
     ping.data = {'p', 'i', 'n', 'g'};
+    ping.header[15] = 0x5A;
     std::vector<Pdu> r = in.Send(ping);
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].Opcode(), Pdu::NopIn);
     EXPECT_EQ(r[0].InitiatorTaskTag(), 0x42u);
+    EXPECT_EQ(r[0].header[15], 0x5A) << "the LUN comes back";
+    EXPECT_EQ(r[0].header[8], 0x00);
     EXPECT_EQ(r[0].data, ping.data);
     ping.Put32(16, Pdu::NoTag);
     EXPECT_TRUE(in.Send(ping).empty()) << "no answer wanted";
@@ -489,6 +520,12 @@ TEST_F(SessionTest, NopLogoutAndReinstatement) {
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].header[2], 2) << "no connection recovery";
     EXPECT_FALSE(again.connection.Closing());
+    logout.header[1] = 0x80 | 1;
+    logout.Put16(20, 9);
+    r = again.Send(logout);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].header[2], 1) << "no connection with that CID";
+    EXPECT_FALSE(again.connection.Closing());
     logout.header[1] = 0x80 | 3;
     r = again.Send(logout);
     ASSERT_EQ(r.size(), 1u);
@@ -501,6 +538,11 @@ TEST_F(SessionTest, NopLogoutAndReinstatement) {
     EXPECT_EQ(r[0].Opcode(), Pdu::LogoutResponse);
     EXPECT_EQ(r[0].header[2], 0);
     EXPECT_TRUE(again.connection.Closing());
+    again.connection.Dropped("the initiator closed the connection");
+    targets.Log().Close();
+    const std::string log = ReadText(logPath);
+    EXPECT_NE(log.find("c2 logout reason 0: response 0\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("c2 dropped"), std::string::npos) << "a connection ends after its logout\n" << log;
 }
 
 TEST_F(SessionTest, TwoSessionsOnTwoDrivesAtOnce) {
@@ -529,13 +571,6 @@ EmulatedDrive::CommandPick Pick(EmulatedDrive::Kind kind, uint32_t nth) {
     p.kind = kind;
     p.nth = nth;
     return p;
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 std::string Itt(uint32_t itt) {

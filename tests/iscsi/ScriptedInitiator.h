@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -143,5 +145,12 @@ protected:
 inline const Bytes WriteChunkCdb = {0x3B, 0x07, 0x01, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x00};
 inline const Bytes ReadBackCdb = {0x3C, 0x02, 0x01, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x00};
 inline const Bytes TurCdb = {0x00, 0, 0, 0, 0, 0};
+
+inline std::string ReadText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
 
 }  // namespace iscsitest

@@ -3,16 +3,19 @@
 # port and runs one of libiscsi's initiators against it:
 #   ls        iscsi-ls lists both targets' names
 #   inq       iscsi-inq shows a drive's device type, vendor and product
-#   test-cu   libiscsi's test suite, SCSI.Inquiry, SCSI.TestUnitReady, iSCSI.iSCSIcmdsn and
-#             iSCSI.iSCSITMF, passes every test it runs
+#   test-cu   libiscsi's whole test suite, destructive tests included (-d), against the first
+#             drive, which has a disc in it (medium=), and its TestUnitReady and Inquiry suites
+#             against the second, which is empty: every test it runs passes
 # The target must then stop on SIGTERM with exit 0.
 set -uo pipefail
 client=${1:?} program=${2:?} work=${3:?}
 command -v "iscsi-$client" >/dev/null || { echo "iscsi-$client is not installed (libiscsi-bin; scripts/deps guest)"; exit 77; }
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+# A disc of 512 blocks of 2048 bytes, each block holding its own number.
+for ((block = 0; block < 512; ++block)); do printf '%02048d' "$block"; done >disc.iso
 cat >target.cfg <<'CFG'
 target listen=127.0.0.1:0 log=target.log
-drive iqn=iqn.2025-01.test.flashupgrade:first vendor=EMULATED product="DVD-RW FLASH" flash=first.bin log=first.log
+drive iqn=iqn.2025-01.test.flashupgrade:first vendor=EMULATED product="DVD-RW FLASH" flash=first.bin log=first.log medium=disc.iso
 drive iqn=iqn.2025-01.test.flashupgrade:second vendor=OTHERMKR product="SECOND DRIVE" log=second.log
 CFG
 "$program" target.cfg >target.out 2>target.err &
@@ -49,13 +52,19 @@ inq)
   done
   ;;
 test-cu)
-  timeout 90 iscsi-test-cu -t SCSI.Inquiry,SCSI.TestUnitReady,iSCSI.iSCSIcmdsn,iSCSI.iSCSITMF "$first" >out.txt 2>&1
-  rc=$?
-  cat out.txt
-  [ "$rc" -eq 0 ] || fail "iscsi-test-cu exit $rc"
   # Run Summary: "tests TOTAL RAN PASSED FAILED INACTIVE"
-  read -r total ran passed bad _ < <(awk '$1 == "tests" { print $2, $3, $4, $5, $6 }' out.txt)
-  [ "${ran:-0}" -gt 0 ] && [ "${ran}" = "${passed:-}" ] && [ "${bad:-1}" = 0 ] || fail "tests total=${total:-?} ran=${ran:-?} passed=${passed:-?} failed=${bad:-?}"
+  run_suite() {  # run_suite NAME URL [TESTS]: the suite's tests all pass
+    local name=$1 url=$2 tests=${3:-} rc total ran passed bad
+    timeout 900 iscsi-test-cu -d ${tests:+-t "$tests"} "$url" >"$name.txt" 2>&1
+    rc=$?
+    cat "$name.txt"
+    [ "$rc" -eq 0 ] || fail "$name: iscsi-test-cu exit $rc"
+    read -r total ran passed bad _ < <(awk '$1 == "tests" { print $2, $3, $4, $5, $6 }' "$name.txt")
+    echo "$name: tests total=${total:-?} ran=${ran:-?} passed=${passed:-?} failed=${bad:-?}"
+    [ "${ran:-0}" -gt 0 ] && [ "${ran}" = "${passed:-}" ] && [ "${bad:-1}" = 0 ] || fail "$name did not pass whole"
+  }
+  run_suite with-disc "$first"
+  run_suite empty "iscsi://$address/iqn.2025-01.test.flashupgrade:second/0" SCSI.TestUnitReady,SCSI.Inquiry
   ;;
 *)
   fail "unknown client $client"

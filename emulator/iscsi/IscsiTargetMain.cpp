@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    emulator::TargetServer server(targets);
+    emulator::TargetServer server(targets, config.Limits);
     std::string problem;
     if (!server.Listen(config.ListenHost, config.ListenPort, problem)) {
         fprintf(stderr, "%s\n", problem.c_str());
@@ -65,8 +65,10 @@ int main(int argc, char** argv) {
     const bool v6 = config.ListenHost.find(':') != std::string::npos;
     printf("listening on %s%s%s:%u\n", v6 ? "[" : "", config.ListenHost.c_str(), v6 ? "]" : "", server.Port());
     fflush(stdout);
-    targets.Log().Line("listening on %s:%u, %zu targets", config.ListenHost.c_str(), server.Port(),
-                       targets.Targets().size());
+    const emulator::TargetConfig::ServerLimits& limits = config.Limits;
+    targets.Log().Line("listening on %s:%u, %zu targets; max-connections=%u login-timeout=%u nop-interval=%u",
+                       config.ListenHost.c_str(), server.Port(), targets.Targets().size(), limits.MaxConnections,
+                       limits.LoginTimeoutSeconds, limits.NopIntervalSeconds);
 
     server.Run(stopPipe[0]);
     const bool saved = targets.SaveAll();

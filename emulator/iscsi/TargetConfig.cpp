@@ -4,6 +4,24 @@
 
 namespace emulator {
 
+namespace {
+
+// A number key of the target statement whose refusal names the range.
+ConfigText::Key RangeKey(const char* name, uint32_t min, uint32_t max, uint32_t& into) {
+    return {name, [name, min, max, &into](const std::string& text, std::string& problem) {
+                uint32_t value = 0;
+                if (ConfigText::ParseNumber(text, max, value) && value >= min) {
+                    into = value;
+                    return true;
+                }
+                problem = ConfigText::BadValue({name, text}) + " (" + std::to_string(min) + " to " +
+                          std::to_string(max) + ")";
+                return false;
+            }};
+}
+
+}  // namespace
+
 bool TargetConfig::ValidName(const std::string& name) {
     if (name.size() < 5 || name.size() > MaxNameLength) return false;
     const std::string prefix = name.substr(0, 4);
@@ -22,6 +40,7 @@ bool TargetConfig::Fail(size_t line, const std::string& reason) {
 
 bool TargetConfig::Parse(const std::string& text) {
     Drives.clear();
+    Limits = ServerLimits();
     haveTarget_ = false;
     error_.clear();
     size_t line = 0;
@@ -62,6 +81,9 @@ bool TargetConfig::TargetStatement(size_t line, const ConfigText::Words& words) 
                                 LogPath = text;
                                 return true;
                             }),
+        RangeKey("max-connections", 1, MostConnections, Limits.MaxConnections),
+        RangeKey("login-timeout", 1, MostSeconds, Limits.LoginTimeoutSeconds),
+        RangeKey("nop-interval", 0, MostSeconds, Limits.NopIntervalSeconds),
     };
     std::string problem;
     if (!ConfigText::ReadKeys(words, keys, problem)) return Fail(line, problem);

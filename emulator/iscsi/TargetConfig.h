@@ -12,7 +12,12 @@ namespace emulator {
 // What iscsi-target serves, read with ConfigText. Statements:
 //
 //   target listen=HOST:PORT log=PATH   the address to listen on (default 127.0.0.1:3260; port 0
-//                                      takes a free one) and the event log; at most once
+//                                      takes a free one) and the event log; at most once. Its
+//                                      limits (ServerLimits):
+//          max-connections=N           connections served at once, 1 to MostConnections [64]
+//          login-timeout=SECONDS       to reach the full feature phase, 1 to MostSeconds [15]
+//          nop-interval=SECONDS        silence after which a session gets a NOP-In, and after
+//                                      that, silence that closes it; 0 (none) to MostSeconds [30]
 //   drive iqn=NAME KEY=VALUE...        one emulated drive, LUN 0 of the target NAME, with the
 //                                      drive keys of ConfigText; served in file order. The
 //                                      link's keys act here: hold= keeps the command from the
@@ -26,6 +31,17 @@ namespace emulator {
 class TargetConfig {
 public:
     static constexpr size_t MaxNameLength = 223;
+    // A connection may hold IscsiConnection::OutputCap of output: 1024 of them are 4 GiB, and
+    // the usual descriptor limit of a process.
+    static constexpr uint32_t MostConnections = 1024;
+    static constexpr uint32_t MostSeconds = 3600;
+
+    // What TargetServer allows its connections.
+    struct ServerLimits {
+        uint32_t MaxConnections = 64;
+        uint32_t LoginTimeoutSeconds = 15;
+        uint32_t NopIntervalSeconds = 30;  // 0: never pinged, never closed for silence
+    };
 
     struct Drive : DriveSettings {
         std::string Iqn;
@@ -34,6 +50,7 @@ public:
     std::string ListenHost = "127.0.0.1";
     uint16_t ListenPort = 3260;
     std::string LogPath;
+    ServerLimits Limits;
     std::vector<Drive> Drives;
 
     bool Parse(const std::string& text);

@@ -94,21 +94,71 @@ bool TargetServer::Listen(const std::string& host, uint16_t port, std::string& p
     return true;
 }
 
+namespace {
+
+// The most buffer a connection keeps once its output has been sent.
+constexpr size_t KeptBuffer = 256u << 10;
+
+// Errors of accept() that pass at once: an interruption, or the network errors of the one
+// connection being accepted, which accept(2) asks to retry as after EAGAIN. The others (no
+// descriptor, no memory) are the process's or the system's and last a while.
+bool PassingError(int error) {
+    switch (error) {
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
 void TargetServer::Accept() {
     for (;;) {
         const int fd = accept(listenFd_, nullptr, nullptr);
-        if (fd < 0) return;
+        if (fd < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+            if (PassingError(errno)) continue;
+            PauseAccepting(errno);
+            return;
+        }
+        if (acceptError_ != 0) {
+            targets_.Log().Line("accepting connections again");
+            acceptError_ = 0;
+        }
+        const uint32_t number = nextNumber_++;
+        if (clients_.size() >= limits_.MaxConnections) {
+            close(fd);
+            targets_.Log().Line("c%u refused: %zu connections open (max-connections=%u)", number, clients_.size(),
+                                limits_.MaxConnections);
+            continue;
+        }
         NonBlocking(fd);
         const int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         std::unique_ptr<Client> client(new Client);
         client->fd = fd;
-        client->sent = 0;
-        const uint32_t number = nextNumber_++;
+        client->connectedAt = client->lastActive = targets_.Now();
         client->connection.reset(new IscsiConnection(targets_, number, LocalAddress(fd)));
         targets_.Log().Line("c%u connected", number);
         clients_.push_back(std::move(client));
     }
+}
+
+void TargetServer::PauseAccepting(int error) {
+    // Without a descriptor the pending connection stays queued and the listening socket readable:
+    // watched on, it would make every poll() return at once.
+    acceptRetryAt_ = targets_.Now() + AcceptRetryMilliseconds;
+    if (acceptError_ == error) return;
+    acceptError_ = error;
+    targets_.Log().Line("accept: %s; new connections wait until one closes", strerror(error));
 }
 
 bool TargetServer::ReadFrom(Client& client) {
@@ -123,16 +173,45 @@ bool TargetServer::ReadFrom(Client& client) {
         client.connection->Dropped(strerror(errno));
         return false;
     }
+    client.lastActive = targets_.Now();
     client.connection->Receive(buffer, static_cast<size_t>(n));
+    client.stalled = client.connection->Saturated();
     return true;
 }
 
 bool TargetServer::WriteTo(Client& client) {
-    std::vector<uint8_t>& pending = client.connection->Output();
-    if (!pending.empty()) {
-        client.out.insert(client.out.end(), pending.begin(), pending.end());
-        pending.clear();
+    IscsiConnection& connection = *client.connection;
+    for (;;) {
+        TakeOutput(client);
+        if (!SendOut(client)) return false;
+        connection.SetBacklog(client.out.size() - client.sent);
+        if (!client.stalled || connection.Saturated()) return true;
+        // Below the cap again: the PDUs left in the reader run, and their output goes out too.
+        connection.Resume();
+        client.stalled = connection.Saturated();
+        if (connection.Output().empty()) return true;
     }
+}
+
+void TargetServer::TakeOutput(Client& client) {
+    std::vector<uint8_t>& pending = client.connection->Output();
+    if (client.sent == client.out.size()) {
+        client.out.clear();
+        client.sent = 0;
+        client.out.swap(pending);
+        return;
+    }
+    if (pending.empty()) return;
+    // What was sent goes once it is half the buffer: each byte is moved at most about once.
+    if (client.sent >= client.out.size() - client.sent) {
+        client.out.erase(client.out.begin(), client.out.begin() + static_cast<std::ptrdiff_t>(client.sent));
+        client.sent = 0;
+    }
+    client.out.insert(client.out.end(), pending.begin(), pending.end());
+    pending.clear();
+}
+
+bool TargetServer::SendOut(Client& client) {
     while (client.sent < client.out.size()) {
         const ssize_t n = send(client.fd, client.out.data() + client.sent, client.out.size() - client.sent, MSG_NOSIGNAL);
         if (n < 0) {
@@ -142,91 +221,148 @@ bool TargetServer::WriteTo(Client& client) {
             return false;
         }
         client.sent += static_cast<size_t>(n);
+        client.lastActive = targets_.Now();
     }
     if (client.sent == client.out.size()) {
-        client.out.clear();
+        // The buffer goes back to the connection with the next output (TakeOutput): one that held
+        // a large answer is let go, so that an idle connection keeps no megabytes.
+        if (client.out.capacity() > KeptBuffer) {
+            std::vector<uint8_t>().swap(client.out);
+        } else {
+            client.out.clear();
+        }
         client.sent = 0;
     }
     return true;
 }
 
+uint64_t TargetServer::Deadline(const Client& client) const {
+    const IscsiConnection& connection = *client.connection;
+    if (connection.Closing()) return client.closingSince == 0 ? 0 : client.closingSince + LingerMilliseconds;
+    if (!connection.InFullFeature()) return client.connectedAt + uint64_t{limits_.LoginTimeoutSeconds} * 1000u;
+    if (limits_.NopIntervalSeconds == 0) return 0;
+    const uint64_t interval = uint64_t{limits_.NopIntervalSeconds} * 1000u;
+    if (!connection.PingOutstanding()) return client.lastActive + interval;
+    return std::max(client.lastActive, client.pingedAt) + interval;
+}
+
+void TargetServer::Watch(Client& client) {
+    IscsiConnection& connection = *client.connection;
+    const uint64_t now = targets_.Now();
+    // Answers held back for a drive's latency, with nothing else to send: the wait is the
+    // target's, not the initiator's silence.
+    if (connection.Saturated() && client.out.empty()) client.lastActive = now;
+    if (connection.Closing() && client.closingSince == 0) client.closingSince = now;
+    const uint64_t due = Deadline(client);
+    if (due == 0 || now < due) return;
+    char why[96];
+    if (connection.Closing()) {
+        targets_.Log().Line("c%u closed with %zu bytes not taken in %llu s", connection.Number(),
+                            client.out.size() - client.sent + connection.Output().size(),
+                            static_cast<unsigned long long>(LingerMilliseconds / 1000u));
+        CloseSocket(client);
+    } else if (!connection.InFullFeature()) {
+        snprintf(why, sizeof why, "no login within %u s (login-timeout)", limits_.LoginTimeoutSeconds);
+        connection.ForceClose(why);
+    } else if (!connection.PingOutstanding()) {
+        connection.Ping();
+        client.pingedAt = now;
+    } else {
+        snprintf(why, sizeof why, "silent for %u s after a NOP-In (nop-interval)", limits_.NopIntervalSeconds);
+        connection.ForceClose(why);
+    }
+}
+
 void TargetServer::CloseClient(Client& client, const char* why) {
     client.connection->Dropped(why);
+    CloseSocket(client);
+}
+
+void TargetServer::CloseSocket(Client& client) {
     close(client.fd);
     client.fd = -1;
+    // A descriptor is free again: a connection that accept() could not take may be taken now.
+    acceptRetryAt_ = 0;
 }
 
 int TargetServer::PollTimeout() const {
-    uint64_t next = 0;
+    uint64_t next = acceptRetryAt_;
     for (const auto& client : clients_) {
-        const uint64_t due = client->fd >= 0 ? client->connection->NextRelease() : 0;
-        if (due != 0 && (next == 0 || due < next)) next = due;
+        if (client->fd < 0) continue;
+        for (const uint64_t due : {client->connection->NextRelease(), Deadline(*client)}) {
+            if (due != 0 && (next == 0 || due < next)) next = due;
+        }
     }
     if (next == 0) return -1;
     const uint64_t now = MonotonicMilliseconds();
     return next <= now ? 0 : static_cast<int>(std::min<uint64_t>(next - now, 60000));
 }
 
+std::vector<pollfd> TargetServer::PollSet(int stopFd) const {
+    std::vector<pollfd> fds;
+    fds.push_back({stopFd, POLLIN, 0});
+    // -1: poll() skips the entry; its place keeps the clients' indexes.
+    fds.push_back({acceptRetryAt_ == 0 ? listenFd_ : -1, POLLIN, 0});
+    for (const auto& client : clients_) {
+        const IscsiConnection& connection = *client->connection;
+        short events = 0;
+        // Saturated: its commands wait in the socket, not in our memory.
+        if (!connection.Closing() && !connection.Saturated()) events |= POLLIN;
+        if (client->sent < client->out.size()) events |= POLLOUT;
+        fds.push_back({client->fd, events, 0});
+    }
+    return fds;
+}
+
 void TargetServer::Run(int stopFd) {
     for (;;) {
-        std::vector<pollfd> fds;
-        fds.push_back({stopFd, POLLIN, 0});
-        fds.push_back({listenFd_, POLLIN, 0});
-        for (auto& client : clients_) {
-            short events = 0;
-            if (!client->connection->Closing() && client->out.size() - client->sent < MaxQueuedOutput) events |= POLLIN;
-            if (client->sent < client->out.size()) events |= POLLOUT;
-            fds.push_back({client->fd, events, 0});
-        }
+        std::vector<pollfd> fds = PollSet(stopFd);
         if (poll(fds.data(), fds.size(), PollTimeout()) < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (fds[0].revents != 0) break;
         targets_.SetNow(MonotonicMilliseconds());
-        for (auto& client : clients_) {
-            if (client->fd >= 0) client->connection->ReleaseDue();
-        }
-        if (fds[1].revents & POLLIN) Accept();
-        for (size_t i = 0; i < clients_.size() && i + 2 < fds.size(); ++i) {
-            Client& client = *clients_[i];
-            bool alive = true;
-            const short revents = fds[i + 2].revents;
-            if (revents & (POLLIN | POLLHUP | POLLERR)) alive = ReadFrom(client);
-            if (alive && client.connection->Severed()) {
-                // The drop logged itself; the bytes still queued go with the link.
-                close(client.fd);
-                client.fd = -1;
-                continue;
-            }
-            if (alive) alive = WriteTo(client);
-            if (!alive) {
-                CloseClient(client, "connection lost");
-            }
-        }
-        // Another session's task management or reinstatement may have ended a connection, and a
-        // logout ends its own: close those whose last bytes are out.
-        for (auto& client : clients_) {
-            if (client->fd >= 0) {
-                WriteTo(*client);
-                if (client->fd >= 0 && client->connection->Closing() && client->sent >= client->out.size()) {
-                    close(client->fd);
-                    client->fd = -1;
-                }
-            }
-        }
-        for (size_t i = 0; i < clients_.size();) {
-            if (clients_[i]->fd < 0) {
-                clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
-            } else {
-                ++i;
-            }
-        }
+        if (acceptRetryAt_ != 0 && targets_.Now() >= acceptRetryAt_) acceptRetryAt_ = 0;
+        Serve(fds);
+        clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
+                                      [](const std::unique_ptr<Client>& client) { return client->fd < 0; }),
+                       clients_.end());
     }
     for (auto& client : clients_) {
         if (client->fd >= 0) CloseClient(*client, "the target stops");
     }
     clients_.clear();
+}
+
+void TargetServer::Serve(const std::vector<pollfd>& fds) {
+    for (auto& client : clients_) client->connection->ReleaseDue();
+    // The clients accepted now have no entry in FDS; they are served from the next round on.
+    const size_t polled = clients_.size();
+    if (fds[1].revents & POLLIN) Accept();
+    for (size_t i = 0; i < polled; ++i) {
+        Client& client = *clients_[i];
+        bool alive = true;
+        if (fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) alive = ReadFrom(client);
+        if (alive && client.connection->Severed()) {
+            // The drop logged itself; the bytes still queued go with the link.
+            CloseSocket(client);
+            continue;
+        }
+        if (alive) alive = WriteTo(client);
+        if (!alive) CloseClient(client, "connection lost");
+    }
+    // Deadlines, and another session's task management or reinstatement may have ended a
+    // connection, and a logout ends its own: close those whose last bytes are out.
+    for (auto& client : clients_) {
+        if (client->fd < 0) continue;
+        Watch(*client);
+        if (client->fd >= 0 && !WriteTo(*client)) CloseClient(*client, "connection lost");
+        if (client->fd >= 0 && client->connection->Closing() && client->sent >= client->out.size() &&
+            client->connection->Output().empty()) {
+            CloseSocket(*client);
+        }
+    }
 }
 
 }  // namespace emulator

@@ -11,13 +11,16 @@ namespace {
 TEST(TargetConfigTest, ReadsTargetAndDrives) {
     TargetConfig config;
     ASSERT_TRUE(config.Parse("# two drives\n"
-                             "target listen=0.0.0.0:0 log=t.log\n"
+                             "target listen=0.0.0.0:0 log=t.log max-connections=1 login-timeout=3600 nop-interval=0\n"
                              "drive iqn=iqn.2025-01.test:a vendor=ACME flash=a.bin log=a.log\n"
                              "drive iqn=iqn.2025-01.test:b serial=SN1 fail=write:0x4000:2\n"))
         << config.Error();
     EXPECT_EQ(config.ListenHost, "0.0.0.0");
     EXPECT_EQ(config.ListenPort, 0);
     EXPECT_EQ(config.LogPath, "t.log");
+    EXPECT_EQ(config.Limits.MaxConnections, 1u);
+    EXPECT_EQ(config.Limits.LoginTimeoutSeconds, 3600u);
+    EXPECT_EQ(config.Limits.NopIntervalSeconds, 0u) << "no NOP-In";
     ASSERT_EQ(config.Drives.size(), 2u);
     EXPECT_EQ(config.Drives[0].Iqn, "iqn.2025-01.test:a");
     EXPECT_EQ(config.Drives[0].FlashPath, "a.bin") << "relative to the working directory";
@@ -29,6 +32,9 @@ TEST(TargetConfigTest, ReadsTargetAndDrives) {
     ASSERT_TRUE(defaults.Parse("drive iqn=eui.0123456789abcdef\n"));
     EXPECT_EQ(defaults.ListenHost, "127.0.0.1");
     EXPECT_EQ(defaults.ListenPort, 3260);
+    EXPECT_EQ(defaults.Limits.MaxConnections, 64u);
+    EXPECT_EQ(defaults.Limits.LoginTimeoutSeconds, 15u);
+    EXPECT_EQ(defaults.Limits.NopIntervalSeconds, 30u);
     ASSERT_TRUE(defaults.Parse("target listen=[::1]:3261\ndrive iqn=iqn.2025-01.test:a\n"));
     EXPECT_EQ(defaults.ListenHost, "::1");
 }
@@ -45,6 +51,13 @@ TEST(TargetConfigTest, RefusesWithTheLineAndTheReason) {
         {"target listen=:3260\n", "line 1: bad value for listen: ':3260'"},
         {"target port=1\n", "line 1: unknown key port"},
         {"target\ntarget\n", "line 2: a second target statement"},
+        {"target max-connections=0\n", "line 1: bad value for max-connections: '0' (1 to 1024)"},
+        {"target max-connections=1025\n", "line 1: bad value for max-connections: '1025' (1 to 1024)"},
+        {"target login-timeout=0\n", "line 1: bad value for login-timeout: '0' (1 to 3600)"},
+        {"target login-timeout=-1\n", "line 1: bad value for login-timeout: '-1' (1 to 3600)"},
+        {"target nop-interval=3601\n", "line 1: bad value for nop-interval: '3601' (0 to 3600)"},
+        {"target nop-interval=30s\n", "line 1: bad value for nop-interval: '30s' (0 to 3600)"},
+        {"target nop-interval=\n", "line 1: bad value for nop-interval: '' (0 to 3600)"},
         {"drive iqn=iqn.2025-01.test:a adapter=0\n", "line 1: unknown key adapter"},
         {"drive iqn=iqn.2025-01.test:a serial=12345678901234567\n", "line 1: bad value for serial: '12345678901234567'"},
         {"drive iqn=iqn.2025-01.test:a vendor=\"open\n", "line 1: unclosed quote"},

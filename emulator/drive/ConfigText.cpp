@@ -1,5 +1,7 @@
 #include "emulator/drive/ConfigText.h"
 
+#include "emulator/drive/MediumFile.h"
+
 #include <stdio.h>
 
 #include <algorithm>
@@ -298,6 +300,9 @@ void ConfigText::DriveReader::AddKeys(Keys& keys) {
     }));
     keys.push_back(NumberKey("versionat", 0, MaxFlashSize - 4, [&config](uint32_t v) { config.versionOffset = v; }));
     keys.push_back(path("flash", &DriveSettings::FlashPath));
+    keys.push_back({"medium", [this](const std::string& text, std::string& problem) {
+                        return TakeMedium(text, problem);
+                    }});
     keys.push_back(path("log", &DriveSettings::LogPath));
     keys.push_back(NumberKey("latency", 0, 60000, [this](uint32_t v) { drive_.LatencyMilliseconds = v; }));
     keys.push_back(
@@ -336,6 +341,20 @@ bool ConfigText::DriveReader::TakeFault(const std::string& value, bool corrupt, 
         return false;
     }
     drive_.Faults.push_back(rule);
+    return true;
+}
+
+bool ConfigText::DriveReader::TakeMedium(const std::string& value, std::string& problem) {
+    if (value.empty()) return false;
+    // Looked at now, so that a wrong image is refused with its line, before any drive starts.
+    const std::string path = Resolve(base_, value);
+    MediumFile image;
+    std::string why;
+    if (!image.Open(path, why)) {
+        problem = BadValue({"medium", value}) + " (" + why + ")";
+        return false;
+    }
+    drive_.MediumPath = path;
     return true;
 }
 

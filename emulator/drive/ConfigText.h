@@ -17,6 +17,7 @@ namespace emulator {
 struct DriveSettings {
     DriveConfig Config;
     std::string FlashPath;
+    std::string MediumPath;  // empty: the drive holds no disc
     std::string LogPath;
     uint32_t LatencyMilliseconds = 0;
     std::vector<EmulatedDrive::FaultRule> Faults;
@@ -63,7 +64,12 @@ struct DriveSettings {
 //   flash=PATH                              flash image: loaded when the file exists (it must
 //                                           hold flashsize bytes), else created erased (0xFF);
 //                                           written again after every commit
-//   log=PATH                                command log, rewritten after every command
+//   medium=PATH                             a disc in the drive: a read-only image of whole
+//                                           2048-byte blocks (checked when the file is read);
+//                                           without it the drive is empty, as during an upgrade,
+//                                           and answers NOT READY, medium not present
+//   log=PATH                                command log, a line for each command as soon as it
+//                                           is answered
 //   latency=MS                              time each command takes
 //   fail=KIND[:OFFSET[:TIMES]]              CHECK CONDITION for TIMES (default 1, or "forever")
 //                                           commands of KIND (any, inquiry, identity, dump,
@@ -149,6 +155,7 @@ public:
 
     private:
         bool TakeFault(const std::string& value, bool corrupt, std::string& problem);
+        bool TakeMedium(const std::string& value, std::string& problem);
 
         std::string base_;
         DriveSettings drive_;

@@ -19,8 +19,23 @@ void ZeroBytes(uint8_t* to, uint32_t n) {
 
 uint32_t Min(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
+uint32_t Be16(const uint8_t* p) {
+    return (static_cast<uint32_t>(p[0]) << 8) | p[1];
+}
+
 uint32_t Be24(const uint8_t* p) {
-    return (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2];
+    return (static_cast<uint32_t>(p[0]) << 16) | Be16(p + 1);
+}
+
+uint32_t Be32(const uint8_t* p) {
+    return (static_cast<uint32_t>(p[0]) << 24) | Be24(p + 1);
+}
+
+void PutBe32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
 }
 
 void PutLe16(uint8_t* p, uint16_t v) {
@@ -43,8 +58,10 @@ uint32_t StandardCdbLength(uint8_t opcode) {
     case EmulatedDrive::OpTestUnitReady:
     case EmulatedDrive::OpRequestSense:
     case EmulatedDrive::OpModeSense6:
+    case EmulatedDrive::OpStartStopUnit:
         return 6;
     case EmulatedDrive::OpReadCapacity10:
+    case EmulatedDrive::OpRead10:
     case EmulatedDrive::OpModeSense10:
         return 10;
     default:
@@ -80,6 +97,16 @@ void EmulatedDrive::ResetStaging() {
         CopyBytes(staging_, flash_, FlashSize());
     }
     received_ = false;
+}
+
+void EmulatedDrive::SetMedium(const Medium& medium) {
+    medium_ = medium;
+    mediumLoaded_ = true;
+}
+
+void EmulatedDrive::SetImageKeeper(KeepImage keep, void* context) {
+    keepImage_ = keep;
+    keepContext_ = context;
 }
 
 bool EmulatedDrive::AddFault(const FaultRule& rule) {
@@ -180,7 +207,12 @@ EmulatedDrive::Cdb EmulatedDrive::Parse(const Request& request) {
     } else if ((cdb.opcode == OpRequestSense || cdb.opcode == OpModeSense6) && request.cdbLength >= 6) {
         cdb.length = c[4];
     } else if (cdb.opcode == OpModeSense10 && request.cdbLength >= 10) {
-        cdb.length = (static_cast<uint32_t>(c[7]) << 8) | c[8];
+        cdb.length = Be16(c + 7);
+    } else if (cdb.opcode == OpRead10 && request.cdbLength >= 10) {
+        cdb.bufferOffset = Be32(c + 2);
+        cdb.length = Be16(c + 7);
+    } else if (cdb.opcode == OpStartStopUnit && request.cdbLength >= 6) {
+        cdb.mode = c[4];
     } else if (cdb.opcode == OpReadCapacity10) {
         cdb.length = 8;
     }
@@ -336,10 +368,8 @@ bool EmulatedDrive::Validate(const Request& request, const Cdb& cdb, Kind& kind,
         return ValidateInquiry(request, dataOk, kind, rejection);
     }
 
-    const uint32_t standardLength = StandardCdbLength(cdb.opcode);
-    if (standardLength != 0) {
-        if (request.cdbLength < standardLength || !dataOk) {
-            rejection = Check(SenseIllegalRequest, AscInvalidField, 0);
+    if (StandardCdbLength(cdb.opcode) != 0) {
+        if (!ValidateStandard(request, cdb, dataOk, rejection)) {
             return false;
         }
         kind = Kind::Standard;
@@ -375,6 +405,20 @@ bool EmulatedDrive::ValidateInquiry(const Request& request, bool dataOk, Kind& k
     }
     rejection = Check(SenseIllegalRequest, AscInvalidField, 0);
     return false;
+}
+
+bool EmulatedDrive::ValidateStandard(const Request& request, const Cdb& cdb, bool dataOk, Outcome& rejection) const {
+    bool valid = request.cdbLength >= StandardCdbLength(cdb.opcode) && dataOk;
+    if (valid && cdb.opcode == OpRead10 && cdb.length != 0) {
+        // As for the chunk reads: a drive moves every block asked for, and would overrun a
+        // shorter buffer.
+        valid = request.direction == Direction::In &&
+                static_cast<uint64_t>(cdb.length) * BlockLength <= request.dataLength;
+    }
+    if (!valid) {
+        rejection = Check(SenseIllegalRequest, AscInvalidField, 0);
+    }
+    return valid;
 }
 
 bool EmulatedDrive::ValidateReadBuffer(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const {
@@ -501,25 +545,82 @@ EmulatedDrive::Outcome EmulatedDrive::Perform(const Request& request, const Cdb&
         received_ = true;
         return Good(cdb.length);
     case Kind::Commit:
-        CopyBytes(flash_, staging_, FlashSize());
-        received_ = false;
-        ++commitCount_;
-        return Good(0);
-    case Kind::Standard: {
-        uint8_t data[MaxStandardAnswer];
-        const uint32_t size = FillStandard(request.cdb, data);
-        uint32_t n = request.direction == Direction::In ? Min(size, request.dataLength) : 0;
-        if (cdb.opcode != OpTestUnitReady && cdb.opcode != OpReadCapacity10) {
-            n = Min(n, cdb.length);
-        }
-        CopyBytes(request.data, data, n);
-        return Good(n);
-    }
+        return Commit();
+    case Kind::Standard:
+        return PerformStandard(request, cdb);
     case Kind::Any:
     case Kind::Other:
         break;
     }
     return Check(SenseIllegalRequest, AscInvalidOpcode, 0);
+}
+
+EmulatedDrive::Outcome EmulatedDrive::Commit() {
+    // The image is kept first: a commit that cannot be kept has not happened.
+    if (keepImage_ != nullptr && !keepImage_(keepContext_, staging_, FlashSize())) {
+        return Check(SenseMediumError, AscWriteError, 0x00);
+    }
+    CopyBytes(flash_, staging_, FlashSize());
+    received_ = false;
+    ++commitCount_;
+    return Good(0);
+}
+
+EmulatedDrive::Outcome EmulatedDrive::PerformStandard(const Request& request, const Cdb& cdb) {
+    const bool needsDisc = cdb.opcode == OpTestUnitReady || cdb.opcode == OpReadCapacity10 || cdb.opcode == OpRead10;
+    if (needsDisc && !MediumLoaded()) {
+        return Check(SenseNotReady, AscMediumNotPresent, 0x00);
+    }
+    switch (cdb.opcode) {
+    case OpTestUnitReady:
+        return Good(0);
+    case OpReadCapacity10:
+        return ReadCapacity(request);
+    case OpRead10:
+        return ReadBlocks(request, cdb);
+    case OpStartStopUnit:
+        StartStop(cdb.mode);
+        return Good(0);
+    default:
+        break;
+    }
+    uint8_t data[MaxStandardAnswer];
+    const uint32_t size = FillStandard(request.cdb, data);
+    const uint32_t n = request.direction == Direction::In ? Min(Min(size, request.dataLength), cdb.length) : 0;
+    CopyBytes(request.data, data, n);
+    return Good(n);
+}
+
+EmulatedDrive::Outcome EmulatedDrive::ReadCapacity(const Request& request) const {
+    uint8_t data[CapacityLength];
+    PutBe32(data, medium_.blocks - 1);
+    PutBe32(data + 4, BlockLength);
+    const uint32_t n = request.direction == Direction::In ? Min(CapacityLength, request.dataLength) : 0;
+    CopyBytes(request.data, data, n);
+    return Good(n);
+}
+
+EmulatedDrive::Outcome EmulatedDrive::ReadBlocks(const Request& request, const Cdb& cdb) const {
+    // A range that ends at the disc's end is inside it, an empty one included.
+    if (static_cast<uint64_t>(cdb.bufferOffset) + cdb.length > medium_.blocks) {
+        return Check(SenseIllegalRequest, AscOutOfRange, 0x00);
+    }
+    if (cdb.length == 0) {
+        return Good(0);
+    }
+    if (!medium_.read(medium_.context, cdb.bufferOffset, cdb.length, request.data)) {
+        return Check(SenseMediumError, AscUnrecoveredReadError, 0x00);
+    }
+    return Good(cdb.length * BlockLength);
+}
+
+void EmulatedDrive::StartStop(uint8_t flags) {
+    const bool powerConditionGiven = (flags & 0xF0) != 0;  // then Start and LoEj are not looked at
+    const bool loadEject = (flags & 0x02) != 0;
+    if (powerConditionGiven || !loadEject) {
+        return;
+    }
+    mediumLoaded_ = (flags & 0x01) != 0;
 }
 
 bool EmulatedDrive::OffersPage(uint8_t page) const {
@@ -538,10 +639,6 @@ uint32_t EmulatedDrive::FillStandard(const uint8_t* c, uint8_t* out) const {
         return 4;
     case OpModeSense10:
         PutBe16(out, 6);
-        return 8;
-    case OpReadCapacity10:
-        // No medium to speak of, but initiators refuse a drive whose capacity they cannot read.
-        out[6] = static_cast<uint8_t>(BlockLength >> 8);
         return 8;
     case OpInquiry:
         break;
@@ -605,11 +702,7 @@ void EmulatedDrive::FillIdentity(uint8_t* out) const {
 }
 
 void EmulatedDrive::Record(const Request& request, const Cdb& cdb, const Outcome& outcome) {
-    // commandCount_ already includes this command.
-    if (commandCount_ > LogCapacity) {
-        return;
-    }
-    LogEntry& e = log_[commandCount_ - 1];
+    LogEntry& e = last_;
     e.opcode = cdb.opcode;
     e.mode = cdb.mode;
     e.bufferId = cdb.bufferId;
@@ -622,6 +715,10 @@ void EmulatedDrive::Record(const Request& request, const Cdb& cdb, const Outcome
     e.asc = outcome.asc;
     e.ascq = outcome.ascq;
     e.hostDataLength = request.dataLength;
+    // commandCount_ already includes this command.
+    if (commandCount_ <= LogCapacity) {
+        log_[commandCount_ - 1] = e;
+    }
 }
 
 }  // namespace emulator

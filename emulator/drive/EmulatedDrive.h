@@ -25,16 +25,24 @@ namespace emulator {
 //
 // And what an operating system and its firmware ask of any drive before they use it (none of these
 // touches the flash, and no fault rule meets them; the conditions after a commit do):
-//   TEST UNIT READY      00                           GOOD
+//   TEST UNIT READY      00                           GOOD with a disc in the drive, else NOT
+//                                                     READY, medium not present (3Ah/00h)
 //   REQUEST SENSE        03 00 00 00 LL 00            18 bytes, NO SENSE (sense travels with each
 //                                                     CHECK CONDITION, none is kept), or the
 //                                                     condition due after a commit (see
 //                                                     SetAttentionAfterCommit)
 //   INQUIRY VPD          12 01 PP LL LL 00            pages 00 (list), 80 (serial number, only when
 //                                                     the drive has one), 83 (identification)
+//   START STOP UNIT      1B xx xx xx PS xx            with LoEj (S bit 1) and power condition 0
+//                                                     (P): Start (S bit 0) loads the disc, its
+//                                                     absence ejects it; else nothing changes
 //   MODE SENSE(6)        1A xx PP xx LL 00            the 4-byte header alone, for any page
-//   READ CAPACITY(10)    25 ...                       GOOD: last block 0, 2048-byte blocks
+//   READ CAPACITY(10)    25 ...                       the disc's last block and 2048; no disc:
+//                                                     02h/3Ah/00h
+//   READ(10)             28 xx BBBBBBBB xx NNNN xx    N blocks of the disc from block B; no disc:
+//                                                     02h/3Ah/00h; past its end 05h/21h/00h
 //   MODE SENSE(10)       5A xx PP xx xx xx xx LL LL 00  the 8-byte header alone
+// A drive holds no disc unless it is given one (SetMedium): a drive being upgraded is empty.
 // Each CDB may be longer than its group's length (ATAPI pads to 12 bytes); the rest is ignored.
 class EmulatedDrive {
 public:
@@ -49,18 +57,23 @@ public:
     static constexpr uint8_t SenseUnitAttention = 0x06;
 
     static constexpr uint8_t AscNotReady = 0x04;  // ASCQ 01h: in process of becoming ready
+    static constexpr uint8_t AscWriteError = 0x0C;
+    static constexpr uint8_t AscUnrecoveredReadError = 0x11;
     static constexpr uint8_t AscInvalidOpcode = 0x20;
     static constexpr uint8_t AscOutOfRange = 0x21;
     static constexpr uint8_t AscInvalidField = 0x24;
     static constexpr uint8_t AscPowerOnReset = 0x29;
     static constexpr uint8_t AscSequenceError = 0x2C;
+    static constexpr uint8_t AscMediumNotPresent = 0x3A;
     static constexpr uint8_t AscOperatingConditions = 0x3F;  // ASCQ 01h: microcode has been changed
 
     static constexpr uint8_t OpTestUnitReady = 0x00;
     static constexpr uint8_t OpRequestSense = 0x03;
     static constexpr uint8_t OpInquiry = 0x12;
     static constexpr uint8_t OpModeSense6 = 0x1A;
+    static constexpr uint8_t OpStartStopUnit = 0x1B;
     static constexpr uint8_t OpReadCapacity10 = 0x25;
+    static constexpr uint8_t OpRead10 = 0x28;
     static constexpr uint8_t OpModeSense10 = 0x5A;
     static constexpr uint8_t OpWriteBuffer = 0x3B;
     static constexpr uint8_t OpReadBuffer = 0x3C;
@@ -68,6 +81,7 @@ public:
     static constexpr uint32_t InquiryLength = 36;
     static constexpr uint32_t IdentityLength = 16;
     static constexpr uint32_t SenseLength = 18;
+    static constexpr uint32_t CapacityLength = 8;
     static constexpr uint32_t BlockLength = 2048;
     static constexpr uint32_t LogCapacity = 1024;
     static constexpr uint32_t MaxFaultRules = 8;
@@ -155,7 +169,9 @@ public:
     // One received command. Fields come from the CDB as the 10-byte buffer commands lay them
     // out; for INQUIRY mode is byte 1 (EVPD), id the page code, length the allocation length and
     // control byte 5; for REQUEST SENSE and the MODE SENSEs length is the allocation length; for
-    // other opcodes only opcode and control (last CDB byte) are filled in.
+    // READ(10) offset is the first block and length the block count; for START STOP UNIT mode is
+    // byte 4 (power condition, LoEj, Start); for other opcodes only opcode and control (last CDB
+    // byte) are filled in.
     struct LogEntry {
         uint8_t opcode;
         uint8_t mode;
@@ -170,6 +186,21 @@ public:
         uint8_t ascq;
         uint32_t hostDataLength;
     };
+
+    // The disc a drive may hold: BLOCKS blocks of BlockLength bytes, read through READ, which
+    // copies COUNT blocks from block LBA on into OUT (COUNT * BlockLength bytes) and returns false
+    // for a read error. The caller keeps the blocks where it likes (a file on the host, memory) and
+    // keeps them alive; the drive only asks for what a READ(10) wants.
+    struct Medium {
+        uint32_t blocks = 0;
+        bool (*read)(void* context, uint32_t lba, uint32_t count, uint8_t* out) = nullptr;
+        void* context = nullptr;
+    };
+
+    // Where a commit's image is kept beyond the drive's memory (a file): asked with the staged image
+    // before it becomes the flash. False answers the commit MEDIUM ERROR, write error (03h/0Ch/00h)
+    // and leaves flash and staging as they were, so that the host may commit again.
+    using KeepImage = bool (*)(void* context, const uint8_t* image, uint32_t size);
 
     EmulatedDrive();
     // Attaches at once; see Attach.
@@ -191,6 +222,13 @@ public:
     // Makes the staging area a copy of the flash and forgets anything received: the drive's
     // state after power-up. Call it after changing the flash through Flash().
     void ResetStaging();
+
+    // Gives the drive its disc and puts it in (a Medium without blocks or read: no disc at all).
+    // START STOP UNIT takes it out and puts it back; only this disc can go in.
+    void SetMedium(const Medium& medium);
+    bool MediumLoaded() const { return mediumLoaded_ && medium_.blocks != 0 && medium_.read != nullptr; }
+    // nullptr: a commit is kept in memory only.
+    void SetImageKeeper(KeepImage keep, void* context);
 
     Result Execute(const Request& request);
 
@@ -236,6 +274,8 @@ public:
     uint32_t LogSize() const { return commandCount_ < LogCapacity ? commandCount_ : LogCapacity; }
     // nullptr past LogSize().
     const LogEntry* LogAt(uint32_t index) const;
+    // The command Execute ran last, kept also once the log is full (zeros before the first).
+    const LogEntry& LastCommand() const { return last_; }
     // Empties the log and restarts the command count (which FailCommandNumber counts in).
     void ClearLog() { commandCount_ = 0; }
 
@@ -278,6 +318,7 @@ private:
     // Fills kind on success; otherwise the outcome carries the rejection.
     bool Validate(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const;
     bool ValidateInquiry(const Request& request, bool dataOk, Kind& kind, Outcome& rejection) const;
+    bool ValidateStandard(const Request& request, const Cdb& cdb, bool dataOk, Outcome& rejection) const;
     bool ValidateReadBuffer(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const;
     bool ValidateWriteBuffer(const Request& request, const Cdb& cdb, Kind& kind, Outcome& rejection) const;
     bool ChunkInRange(const Cdb& cdb) const;
@@ -285,7 +326,13 @@ private:
     Outcome Perform(const Request& request, const Cdb& cdb, Kind kind);
     void FillInquiry(uint8_t* out) const;
     void FillIdentity(uint8_t* out) const;
-    // The answer of a standard command into OUT (room for MaxStandardAnswer); returns its length.
+    Outcome PerformStandard(const Request& request, const Cdb& cdb);
+    Outcome Commit();
+    Outcome ReadBlocks(const Request& request, const Cdb& cdb) const;
+    Outcome ReadCapacity(const Request& request) const;
+    void StartStop(uint8_t flags);
+    // The answer of a standard command that only reports into OUT (room for MaxStandardAnswer);
+    // returns its length.
     uint32_t FillStandard(const uint8_t* cdb, uint8_t* out) const;
     bool OffersPage(uint8_t page) const;
     static constexpr uint32_t MaxStandardAnswer = 64;
@@ -297,6 +344,11 @@ private:
 
     bool received_ = false;
     uint32_t commitCount_ = 0;
+    KeepImage keepImage_ = nullptr;
+    void* keepContext_ = nullptr;
+
+    Medium medium_;
+    bool mediumLoaded_ = false;
 
     bool gone_ = false;
     bool identityCheckWithData_ = false;
@@ -311,6 +363,7 @@ private:
     uint32_t notReadyLeft_ = 0;
 
     uint32_t commandCount_ = 0;
+    LogEntry last_ = {};
     LogEntry log_[LogCapacity];
 };
 

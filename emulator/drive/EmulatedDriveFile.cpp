@@ -1,6 +1,7 @@
 #include "emulator/drive/EmulatedDriveFile.h"
 
 #include "emulator/drive/DriveLogText.h"
+#include "emulator/drive/WholeFile.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -36,6 +37,7 @@ EmulatedDriveFile::EmulatedDriveFile(const DriveConfig& config)
     : flash_(config.flashSize, 0xFF), staging_(config.flashSize, 0xFF) {
     drive_.Configure(config);
     drive_.Attach(flash_.data(), staging_.data());
+    drive_.SetImageKeeper(&EmulatedDriveFile::KeepCommitted, this);
 }
 
 bool EmulatedDriveFile::Open(const std::string& path) {
@@ -63,6 +65,12 @@ bool EmulatedDriveFile::Open(const std::string& path) {
 bool EmulatedDriveFile::Create(const std::string& path) {
     path_ = path;
     return Save();
+}
+
+bool EmulatedDriveFile::OpenMedium(const std::string& path, std::string& problem) {
+    const bool opened = medium_.Open(path, problem);
+    drive_.SetMedium(medium_.AsMedium());  // without a disc when the image was refused
+    return opened;
 }
 
 bool EmulatedDriveFile::Fill(uint8_t value) {
@@ -98,18 +106,18 @@ bool EmulatedDriveFile::AfterFlashChange() {
 }
 
 bool EmulatedDriveFile::Save() {
-    if (path_.empty()) {
-        saveFailed_ = true;
-        return false;
-    }
-    FILE* f = fopen(path_.c_str(), "wb");
-    bool ok = f != nullptr;
-    if (ok) {
-        ok = flash_.empty() || fwrite(flash_.data(), 1, flash_.size(), f) == flash_.size();
-        ok = (fclose(f) == 0) && ok;
-    }
-    saveFailed_ = !ok;
-    return ok;
+    return Store(flash_.data());
+}
+
+bool EmulatedDriveFile::Store(const uint8_t* image) {
+    saveFailed_ = path_.empty() || !WholeFile::Write(path_, image, flash_.size());
+    return !saveFailed_;
+}
+
+bool EmulatedDriveFile::KeepCommitted(void* self, const uint8_t* image, uint32_t) {
+    EmulatedDriveFile& file = *static_cast<EmulatedDriveFile*>(self);
+    // A drive without a file keeps its flash in memory only.
+    return file.path_.empty() || file.Store(image);
 }
 
 EmulatedDrive::Result EmulatedDriveFile::Execute(const EmulatedDrive::Request& request) {
@@ -119,12 +127,27 @@ EmulatedDrive::Result EmulatedDriveFile::Execute(const EmulatedDrive::Request& r
 }
 
 EmulatedDrive::Result EmulatedDriveFile::ExecuteAtOnce(const EmulatedDrive::Request& request) {
-    const uint32_t commitsBefore = drive_.CommitCount();
     const EmulatedDrive::Result result = drive_.Execute(request);
-    if (drive_.CommitCount() != commitsBefore && !path_.empty()) {
-        Save();
-    }
+    LogLastCommand();
     return result;
+}
+
+bool EmulatedDriveFile::OpenLog(const std::string& path) {
+    logFailed_ = !log_.Open(path);
+    return !logFailed_;
+}
+
+void EmulatedDriveFile::LogLastCommand() {
+    if (!log_.IsOpen()) {
+        return;
+    }
+    char line[DriveLogText::LineRoom + 1];
+    size_t length = DriveLogText::FormatEntry(drive_.LastCommand(), line, DriveLogText::LineRoom);
+    line[length++] = '\n';
+    // Written through at once: a caller that has seen the answer may be ended the next moment.
+    if (!log_.Add(line, length)) {
+        logFailed_ = true;
+    }
 }
 
 std::string EmulatedDriveFile::FormatLogEntry(const EmulatedDrive::LogEntry& entry) {

@@ -131,8 +131,13 @@ bool ScsiPortConfig::ParseDrive(size_t number, const ConfigText::Words& words, c
     }
     Drive drive = place;
     static_cast<emulator::DriveSettings&>(drive) = reader.Finish();
-    // The driver's settings carry the faults it serves; these it does not.
-    const char* unserved = drive.LinkKey() != nullptr ? drive.LinkKey() : drive.ConditionKey();
+    // The driver's settings carry the faults it serves; these it does not. Nor a disc: the kernel
+    // driver would have to read the image file as it serves each command, and no program it serves
+    // ever reads one.
+    const char* unserved = drive.LinkKey() != nullptr       ? drive.LinkKey()
+                           : drive.ConditionKey() != nullptr ? drive.ConditionKey()
+                           : !drive.MediumPath.empty()       ? "medium"
+                                                             : nullptr;
     if (unserved != nullptr) return Fail(number, std::string(unserved) + "= is not served by the port driver");
     Drives.push_back(drive);
     return true;

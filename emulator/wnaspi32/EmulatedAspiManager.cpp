@@ -1,5 +1,6 @@
 #include "emulator/wnaspi32/EmulatedAspiManager.h"
 
+#include "emulator/drive/ConfiguredDrive.h"
 #include "emulator/wnaspi32/AspiRequestHandler.h"
 
 using emulator::EmulatedDrive;
@@ -67,28 +68,16 @@ void EmulatedAspiManager::Configure() {
 bool EmulatedAspiManager::SetUpDrives() {
     drives_.clear();
     for (const AspiManagerConfig::Drive& entry : config_.Drives) {
-        std::unique_ptr<EmulatedDriveFile> file(new EmulatedDriveFile(entry.Config));
-        if (!entry.FlashPath.empty()) {
-            // An existing image is the drive's flash as a previous run left it; never replace it.
-            const bool exists = FileExists(entry.FlashPath);
-            if (exists ? !file->Open(entry.FlashPath) : !file->Create(entry.FlashPath)) {
-                Report(entry.FlashPath + (exists ? ": cannot be read or does not hold " : ": cannot be created, ") +
-                       std::to_string(entry.Config.flashSize) + " bytes");
-                drives_.clear();
-                return false;
-            }
+        std::string problem;
+        std::unique_ptr<EmulatedDriveFile> file = emulator::ConfiguredDrive::Start(entry, problem);
+        if (file == nullptr) {
+            Report(problem);
+            drives_.clear();
+            return false;
         }
-        EmulatedDrive& drive = file->Drive();
-        for (const EmulatedDrive::FaultRule& rule : entry.Faults) drive.AddFault(rule);
-        drive.FailCommandNumber(entry.FailCommandNumber);
-        drive.SetIdentityCheckWithData(entry.IdentityCheckWithData);
-        drive.SetGone(entry.Gone);
-        drive.SetAttention(entry.Attention.kind, entry.Attention.nth);
-        drive.SetAttentionAfterCommit(entry.AttentionAfterCommit);
-        drive.SetNotReadyAfterCommit(entry.NotReadyAfterCommit);
-        drive.SetLatencyMicroseconds(entry.LatencyMilliseconds * 1000u);
-        // An empty log from the start: a stale one from an earlier run would mislead.
-        if (!entry.LogPath.empty()) file->WriteLog(entry.LogPath);
+        // Emptied from the start, then a line added as each command runs. A log that cannot be
+        // written stops nothing: the drive serves the program all the same.
+        if (!entry.LogPath.empty() && !file->OpenLog(entry.LogPath)) Report(entry.LogPath + ": cannot be written");
         drives_.push_back({&entry, std::move(file)});
     }
     return true;
@@ -212,9 +201,12 @@ void EmulatedAspiManager::Run(SRB_ExecSCSICmd& block) {
     EmulatedDrive::Request request;
     uint8_t status = AspiRequestHandler::PrepareDriveRequest(block, request);
     if (status == SS_PENDING) {
+        // Its log line is written before the completion: a client that has seen it may be killed at once.
         const EmulatedDrive::Result result = served.File->Execute(request);
-        // Before the completion: a client that has seen it may be killed at once, the log must be there.
-        if (!served.Entry->LogPath.empty()) served.File->WriteLog(served.Entry->LogPath);
+        if (result.senseKey == EmulatedDrive::SenseMediumError && result.asc == EmulatedDrive::AscWriteError &&
+            served.File->SaveFailed()) {
+            Report(served.Entry->FlashPath + ": the commit could not be saved; the drive answered it with a write error");
+        }
         status = AspiRequestHandler::FinishDriveRequest(block, result);
     }
     // Last: once it is written the block is its owner's again and may be gone.

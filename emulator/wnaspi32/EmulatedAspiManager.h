@@ -14,7 +14,7 @@
 
 // The ASPI manager inside the emulator wnaspi32.dll: the drives of its configuration (see
 // AspiManagerConfig for the file and its format), each an EmulatedDriveFile whose flash survives the
-// process and whose command log is rewritten after every command.
+// process and whose command log gets a line as each command runs.
 //
 // Like a real manager it completes SCSI requests from its own context: a worker thread takes them
 // in arrival order, runs them on the drive, fills the block and writes SRB_Status last. Host adapter

@@ -2,7 +2,9 @@
 // both bases, and which paths count as absolute.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "emulator/drive/ConfigText.h"
@@ -12,9 +14,10 @@ namespace {
 using emulator::ConfigText;
 using emulator::DriveSettings;
 
-// Reads the drive keys of WORDS ("key=value" separated by blanks); false with PROBLEM.
-bool ReadDrive(const std::string& line, DriveSettings& drive, std::string& problem) {
-    ConfigText::DriveReader reader("/base");
+// Reads the drive keys of WORDS ("key=value" separated by blanks), paths from BASE on; false with
+// PROBLEM.
+bool ReadDrive(const std::string& line, DriveSettings& drive, std::string& problem, const std::string& base = "/base") {
+    ConfigText::DriveReader reader(base);
     ConfigText::Keys keys;
     reader.AddKeys(keys);
     bool read = false;
@@ -121,6 +124,35 @@ TEST(ConfigText, TheMisbehaviourKeysTakeAKindAndAPlaceAndRefuseTheRest) {
             EXPECT_TRUE(c.Holds(drive));
         }
     }
+}
+
+TEST(ConfigText, ADiscIsLookedAtWhenItsKeyIsRead) {
+    std::string base = ::testing::TempDir();
+    if (!base.empty() && base.back() == '/') base.pop_back();
+    std::ofstream(base + "/configtext_disc.iso", std::ios::binary) << std::string(4096, '\x01');
+    std::ofstream(base + "/configtext_odd.iso", std::ios::binary) << std::string(4095, '\x01');
+    struct Case {
+        std::string Line;
+        std::string Problem;  // empty: taken
+    };
+    const Case cases[] = {
+        {"medium=configtext_disc.iso", ""},
+        {"medium=configtext_odd.iso", "bad value for medium: 'configtext_odd.iso' (" + base +
+                                          "/configtext_odd.iso holds 4095 bytes, not whole blocks of 2048)"},
+        {"medium=configtext_none.iso",
+         "bad value for medium: 'configtext_none.iso' (" + base + "/configtext_none.iso cannot be read as a file)"},
+        {"medium=", "bad value for medium: ''"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Line);
+        DriveSettings drive;
+        std::string problem;
+        EXPECT_EQ(ReadDrive(c.Line, drive, problem, base), c.Problem.empty());
+        EXPECT_EQ(problem, c.Problem);
+        EXPECT_EQ(drive.MediumPath, c.Problem.empty() ? base + "/configtext_disc.iso" : "");
+    }
+    std::remove((base + "/configtext_disc.iso").c_str());
+    std::remove((base + "/configtext_odd.iso").c_str());
 }
 
 TEST(ConfigText, PathsWithARootOrADriveLetterStandAsTheyAre) {

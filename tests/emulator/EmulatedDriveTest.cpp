@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 using emulator::DriveConfig;
@@ -70,6 +71,26 @@ protected:
         return Send(c.cdb, c.dir, buffer.data(), c.hostLength);
     }
 
+    // A disc of BLOCKS blocks, each filled with its number plus one; block BAD cannot be read.
+    void InsertDisc(uint32_t blocks, uint32_t bad = 0xFFFFFFFFu) {
+        disc.assign(static_cast<size_t>(blocks) * 2048, 0);
+        for (size_t i = 0; i < disc.size(); ++i) disc[i] = static_cast<uint8_t>(i / 2048 + 1);
+        badBlock = bad;
+        EmulatedDrive::Medium medium;
+        medium.blocks = blocks;
+        medium.read = &DriveTest::ReadDisc;
+        medium.context = this;
+        drive.SetMedium(medium);
+    }
+
+    static bool ReadDisc(void* self, uint32_t lba, uint32_t count, uint8_t* out) {
+        DriveTest& t = *static_cast<DriveTest*>(self);
+        EXPECT_LE(uint64_t{lba} + count, t.disc.size() / 2048) << "the drive asked past the disc";
+        if (t.badBlock >= lba && t.badBlock - lba < count) return false;
+        std::memcpy(out, t.disc.data() + static_cast<size_t>(lba) * 2048, static_cast<size_t>(count) * 2048);
+        return true;
+    }
+
     Bytes ReadBack(const Bytes& cdb, uint32_t length) {
         Bytes out(length, 0);
         EXPECT_EQ(Send(cdb, Dir::In, out).status, 0);
@@ -77,7 +98,8 @@ protected:
     }
 
     DriveConfig config;
-    Bytes flash, staging, chunk, buffer;
+    Bytes flash, staging, chunk, buffer, disc;
+    uint32_t badBlock = 0xFFFFFFFFu;
     EmulatedDrive drive;
     uint8_t sense[32];
 };
@@ -246,8 +268,13 @@ TEST_F(DriveTest, ChunkAtTheVeryEndOfFlashIsInRange) {
 TEST_F(DriveTest, RejectedCommandsChangeNothing) {
     struct Case { const char* name; Command cmd; uint8_t key; uint8_t asc; };
     const Case cases[] = {
-        {"unknown opcode", {{0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, Dir::In, 2048}, 0x05, 0x20},
+        {"unknown opcode", {{0xA8, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0}, Dir::In, 2048}, 0x05, 0x20},
         {"no cdb bytes", {{}, Dir::None, 0}, 0x05, 0x20},
+        // Looked at before the drive finds it has no disc.
+        {"read(10) into a short buffer", {{0x28, 0, 0, 0, 0, 0, 0, 0, 2, 0}, Dir::In, 4095}, 0x05, 0x24},
+        {"read(10) direction out", {{0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, Dir::Out, 2048}, 0x05, 0x24},
+        {"read(10) in 9 bytes", {{0x28, 0, 0, 0, 0, 0, 0, 0, 1}, Dir::In, 2048}, 0x05, 0x24},
+        {"start stop unit in 5 bytes", {{0x1B, 0, 0, 0, 0x02}, Dir::None, 0}, 0x05, 0x24},
         {"write mode 3", {{0x3B, 0x03, 0, 0, 0, 0, 0, 0, 0x10, 0}, Dir::Out, 0x10}, 0x05, 0x24},
         {"read mode 3", {{0x3C, 0x03, 0, 0, 0, 0, 0, 0, 0x04, 0}, Dir::In, 4}, 0x05, 0x24},
         {"write LUN bits", {{0x3B, 0x27, 0, 0, 0, 0, 0, 0, 0x10, 0}, Dir::Out, 0x10}, 0x05, 0x24},
@@ -439,8 +466,8 @@ TEST_F(DriveTest, AttentionAnswersTheNthCommandOfItsKindOnly) {
         {"second dump", Kind::Dump, 2, {Dump1C000, Dir::In, 0x4000}, {ReadBack1C000, Dir::In, 0x4000}},
         {"second inquiry", Kind::Inquiry, 2, inquiry, {IdentityCdb, Dir::In, 16}},
         {"first commit", Kind::Commit, 1, {CommitCdb, Dir::None, 0}, inquiry},
-        // Standard commands are no kind at all: the TEST UNIT READYs between do not count.
-        {"any, second", Kind::Any, 2, {IdentityCdb, Dir::In, 16}, {TurCdb, Dir::None, 0}},
+        // Standard commands are no kind at all: the VPD inquiries between do not count.
+        {"any, second", Kind::Any, 2, {IdentityCdb, Dir::In, 16}, {{0x12, 0x01, 0x00, 0x00, 0xFF, 0x00}, Dir::In, 255}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -470,15 +497,16 @@ TEST_F(DriveTest, AttentionAnswersTheNthCommandOfItsKindOnly) {
 }
 
 TEST_F(DriveTest, ConditionsAfterACommitComeInOrderAndSkipInquiry) {
-    // What the TEST UNIT READYs after a commit get, one Sense per command; {0,0,0} is GOOD.
+    // What the TEST UNIT READYs after a commit get, one Sense per command; the drive holds no
+    // disc, as during an upgrade, so that its own answer is medium not present.
     struct Case { const char* name; bool attention; uint32_t notReady; bool commitFails; std::vector<Sense> turs; };
-    const Sense good = {0, 0, 0}, changed = {0x06, 0x3F, 0x01}, becoming = {0x02, 0x04, 0x01};
+    const Sense empty = {0x02, 0x3A, 0x00}, changed = {0x06, 0x3F, 0x01}, becoming = {0x02, 0x04, 0x01};
     const Case cases[] = {
-        {"attention", true, 0, false, {changed, good, good}},
-        {"not ready for 3", false, 3, false, {becoming, becoming, becoming, good}},
-        {"attention, then not ready for 2", true, 2, false, {changed, becoming, becoming, good}},
-        {"a failed commit starts neither", true, 2, true, {good}},
-        {"nothing asked", false, 0, false, {good}},
+        {"attention", true, 0, false, {changed, empty, empty}},
+        {"not ready for 3", false, 3, false, {becoming, becoming, becoming, empty}},
+        {"attention, then not ready for 2", true, 2, false, {changed, becoming, becoming, empty}},
+        {"a failed commit starts neither", true, 2, true, {empty}},
+        {"nothing asked", false, 0, false, {empty}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -486,7 +514,7 @@ TEST_F(DriveTest, ConditionsAfterACommitComeInOrderAndSkipInquiry) {
         drive.ClearLog();
         drive.SetAttentionAfterCommit(c.attention);
         drive.SetNotReadyAfterCommit(c.notReady);
-        ASSERT_EQ(Send(TurCdb, Dir::None, nullptr, 0).status, 0) << "nothing before a commit";
+        ExpectSense(Send(TurCdb, Dir::None, nullptr, 0), sense, empty);  // nothing before a commit
         ASSERT_EQ(Send(Write1C000, Dir::Out, chunk).status, 0);
         if (c.commitFails) {
             ASSERT_TRUE(drive.FailCommand(Kind::Commit, EmulatedDrive::AnyOffset, 1));
@@ -552,7 +580,7 @@ TEST_F(DriveTest, RequestSenseReturnsTheConditionAsDataAndClearsIt) {
         EXPECT_EQ((Bytes{data[0], data[2], data[7], data[12], data[13], data[18]}),
                   (Bytes{0x70, want.key, 0x0A, want.asc, want.ascq, 0x5A}));
     }
-    EXPECT_EQ(Send(TurCdb, Dir::None, nullptr, 0).status, 0);
+    ExpectSense(Send(TurCdb, Dir::None, nullptr, 0), sense, {0x02, 0x3A, 0x00});
 }
 
 TEST_F(DriveTest, ClassifyTellsTheKindAsTheDriveStandsAndChangesNothing) {
@@ -568,7 +596,10 @@ TEST_F(DriveTest, ClassifyTellsTheKindAsTheDriveStandsAndChangesNothing) {
         {"dump into a short buffer", {Dump1C000, Dir::In, 0x3FFF}, Kind::Other},
         {"commit with nothing received", {CommitCdb, Dir::None, 0}, Kind::Other},
         {"test unit ready", {TurCdb, Dir::None, 0}, Kind::Standard},
-        {"unknown opcode", {{0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, Dir::In, 2048}, Kind::Other},
+        {"read(10) without a disc", {{0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, Dir::In, 2048}, Kind::Standard},
+        {"read(10) into a short buffer", {{0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, Dir::In, 2047}, Kind::Other},
+        {"eject", {{0x1B, 0, 0, 0, 0x02, 0}, Dir::None, 0}, Kind::Standard},
+        {"unknown opcode", {{0xA8, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0}, Dir::In, 2048}, Kind::Other},
         {"no cdb", {{}, Dir::None, 0}, Kind::Other},
     };
     for (const Case& c : before) {
@@ -654,6 +685,7 @@ namespace {
 TEST_F(DriveTest, AnswersTheStandardCommandsOfAnyDrive) {
     config.SetSerial("SN42");
     Reattach();
+    InsertDisc(3);
     struct Case { const char* name; Bytes cdb; Dir dir; uint32_t host; Bytes answer; };
     const Bytes serial = {'S', 'N', '4', '2', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
     Bytes page80 = {0x05, 0x80, 0x00, 0x10};
@@ -664,7 +696,8 @@ TEST_F(DriveTest, AnswersTheStandardCommandsOfAnyDrive) {
     page83.insert(page83.end(), serial.begin(), serial.end());
     const Case cases[] = {
         {"test unit ready", {0x00, 0, 0, 0, 0, 0}, Dir::None, 0, {}},
-        {"read capacity", {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, Dir::In, 8, {0, 0, 0, 0, 0x00, 0x00, 0x08, 0x00}},
+        {"read capacity", {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, Dir::In, 8, {0, 0, 0, 2, 0x00, 0x00, 0x08, 0x00}},
+        {"read capacity cut to 4", {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, Dir::In, 4, {0, 0, 0, 2}},
         {"request sense", {0x03, 0, 0, 0, 0xFC, 0}, Dir::In, 252,
          {0x70, 0, 0, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {"request sense cut to 8", {0x03, 0, 0, 0, 8, 0}, Dir::In, 64, {0x70, 0, 0, 0, 0, 0, 0, 0x0A}},
@@ -721,16 +754,113 @@ TEST_F(DriveTest, StandardCommandsRejectedOrLoggedLikeAnyOther) {
 }
 
 TEST_F(DriveTest, FaultRulesNeverMeetTheStandardCommands) {
+    InsertDisc(1);
     ASSERT_TRUE(drive.FailCommand(Kind::Any, EmulatedDrive::AnyOffset, 1));
-    Bytes data(64);
+    ASSERT_TRUE(drive.CorruptReadBack(EmulatedDrive::AnyOffset, 1));
+    Bytes data(2048);
     EXPECT_EQ(Send({0x00, 0, 0, 0, 0, 0}, Dir::None, nullptr, 0).status, 0);
     EXPECT_EQ(Send({0x12, 0x01, 0x00, 0x00, 0x40, 0x00}, Dir::In, data).status, 0);
     EXPECT_EQ(Send({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, Dir::In, data).status, 0);
+    EXPECT_EQ(Send({0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, Dir::In, data).status, 0);
+    EXPECT_EQ(data, Bytes(2048, 0x01)) << "no byte flipped";
+    EXPECT_EQ(Send({0x1B, 0, 0, 0, 0x01, 0}, Dir::None, nullptr, 0).status, 0);
     EXPECT_EQ(Send(InquiryCdb, Dir::In, data).status, 2) << "the rule is still there for the family's commands";
     // Yet a drive that is gone is gone for everything.
     drive.SetGone(true);
     const auto r = Send({0x00, 0, 0, 0, 0, 0}, Dir::None, nullptr, 0);
     ExpectCheck(r, sense, 0x02, 0x04);
+}
+
+// --- the disc ------------------------------------------------------------------------------
+
+const Bytes ReadCapacityCdb = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+Bytes Read10(uint32_t lba, uint16_t blocks) {
+    return {0x28, 0, static_cast<uint8_t>(lba >> 24), static_cast<uint8_t>(lba >> 16), static_cast<uint8_t>(lba >> 8),
+            static_cast<uint8_t>(lba), 0, static_cast<uint8_t>(blocks >> 8), static_cast<uint8_t>(blocks), 0};
+}
+
+Bytes StartStop(uint8_t flags) { return {0x1B, 0, 0, 0, flags, 0}; }
+
+// One command of a run against the disc, and what the drive answers: GOOD ({0,0,0}) with the
+// blocks it read (their fill values) or the capacity bytes, or the sense of a CHECK CONDITION.
+struct DiscStep {
+    const char* name;
+    Command cmd;
+    Sense answer;
+    Bytes data;
+};
+
+void RunDiscSteps(const std::vector<DiscStep>& steps, const std::function<EmulatedDrive::Result(const Command&)>& run,
+                  const uint8_t* sense, const Bytes& buffer) {
+    for (const DiscStep& step : steps) {
+        SCOPED_TRACE(step.name);
+        const auto r = run(step.cmd);
+        if (step.answer.key != 0) {
+            ExpectSense(r, sense, step.answer);
+            EXPECT_EQ(r.transferred, 0u);
+            EXPECT_TRUE(buffer.empty() || buffer[0] == 0x5A) << "data moved with a CHECK CONDITION";
+            continue;
+        }
+        EXPECT_EQ(r.status, 0);
+        const bool blocks = step.cmd.cdb[0] == 0x28;
+        ASSERT_EQ(r.transferred, blocks ? step.data.size() * 2048 : step.data.size());
+        for (size_t i = 0; i < r.transferred; ++i) {
+            ASSERT_EQ(buffer[i], blocks ? step.data[i / 2048] : step.data[i]) << "byte " << i;
+        }
+    }
+}
+
+TEST_F(DriveTest, WithoutADiscTheDriveSaysSoAndNothingLoadsOne) {
+    const Sense empty = {0x02, 0x3A, 0x00};
+    const std::vector<DiscStep> steps = {
+        {"test unit ready", {TurCdb, Dir::None, 0}, empty, {}},
+        {"read capacity", {ReadCapacityCdb, Dir::In, 8}, empty, {}},
+        {"read(10)", {Read10(0, 1), Dir::In, 2048}, empty, {}},
+        {"read(10) of no block", {Read10(0, 0), Dir::In, 0}, empty, {}},
+        {"load", {StartStop(0x03), Dir::None, 0}, {0, 0, 0}, {}},
+        {"still nothing to read", {Read10(0, 1), Dir::In, 2048}, empty, {}},
+        {"eject", {StartStop(0x02), Dir::None, 0}, {0, 0, 0}, {}},
+        {"inquiry answers as ever", {InquiryCdb, Dir::In, 5}, {0, 0, 0}, {0x05, 0x80, 0x00, 0x02, 0x1F}},
+    };
+    RunDiscSteps(steps, [this](const Command& c) { return Run(c); }, sense, buffer);
+    EXPECT_FALSE(drive.MediumLoaded());
+}
+
+TEST_F(DriveTest, ADiscAnswersItsBlocksAndGoesOutAndBackIn) {
+    InsertDisc(4, 2);
+    const Sense empty = {0x02, 0x3A, 0x00}, outOfRange = {0x05, 0x21, 0x00};
+    const std::vector<DiscStep> steps = {
+        {"test unit ready", {TurCdb, Dir::None, 0}, {0, 0, 0}, {}},
+        {"read capacity: last block 3, 2048 bytes", {ReadCapacityCdb, Dir::In, 8}, {0, 0, 0}, {0, 0, 0, 3, 0, 0, 8, 0}},
+        {"the first two blocks", {Read10(0, 2), Dir::In, 8192}, {0, 0, 0}, {1, 2}},
+        {"the last block", {Read10(3, 1), Dir::In, 2048}, {0, 0, 0}, {4}},
+        {"a block the disc cannot give", {Read10(1, 2), Dir::In, 4096}, {0x03, 0x11, 0x00}, {}},
+        {"past the end", {Read10(3, 2), Dir::In, 4096}, outOfRange, {}},
+        {"no block at the end", {Read10(4, 0), Dir::In, 0}, {0, 0, 0}, {}},
+        {"no block beyond the end", {Read10(5, 0), Dir::In, 0}, outOfRange, {}},
+        {"the last address there is", {Read10(0xFFFFFFFFu, 1), Dir::In, 2048}, outOfRange, {}},
+        {"stop without LoEj", {StartStop(0x00), Dir::None, 0}, {0, 0, 0}, {}},
+        {"eject with a power condition", {StartStop(0x32), Dir::None, 0}, {0, 0, 0}, {}},
+        {"still in", {TurCdb, Dir::None, 0}, {0, 0, 0}, {}},
+        {"eject", {StartStop(0x02), Dir::None, 0}, {0, 0, 0}, {}},
+        {"out: test unit ready", {TurCdb, Dir::None, 0}, empty, {}},
+        {"out: read capacity", {ReadCapacityCdb, Dir::In, 8}, empty, {}},
+        {"out: read(10)", {Read10(0, 1), Dir::In, 2048}, empty, {}},
+        {"start without LoEj", {StartStop(0x01), Dir::None, 0}, {0, 0, 0}, {}},
+        {"still out", {TurCdb, Dir::None, 0}, empty, {}},
+        {"load", {StartStop(0x03), Dir::None, 0}, {0, 0, 0}, {}},
+        {"in again", {Read10(3, 1), Dir::In, 2048}, {0, 0, 0}, {4}},
+    };
+    RunDiscSteps(steps, [this](const Command& c) { return Run(c); }, sense, buffer);
+    // The log tells a read by its blocks and a START STOP UNIT by its flags.
+    const EmulatedDrive::LogEntry* read = drive.LogAt(3);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ((std::vector<uint32_t>{read->opcode, read->bufferOffset, read->length}), (std::vector<uint32_t>{0x28, 3, 1}));
+    EXPECT_EQ(drive.LogAt(12)->mode, 0x02);
+    EXPECT_EQ(drive.LastCommand().bufferOffset, 3u);
+    EXPECT_EQ(drive.CommitCount(), 0u);
+    EXPECT_FALSE(drive.ReceivedSinceCommit());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // relies on, what each key sets, the lines it refuses, and the fixed-size settings the driver gets.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "emulator/scsiport/ScsiPortConfig.h"
@@ -77,10 +79,18 @@ TEST(ScsiPortConfig, EveryKeyIsTaken) {
 }
 
 TEST(ScsiPortConfig, RefusedLinesNameTheirLineAndLeaveNothing) {
+    // Two discs, one of whole blocks: the image is looked at before the driver refuses to serve it.
+    const std::string disc = ::testing::TempDir() + "scsiport_disc.iso";
+    const std::string odd = ::testing::TempDir() + "scsiport_odd.iso";
+    std::ofstream(disc, std::ios::binary) << std::string(2048, '\0');
+    std::ofstream(odd, std::ios::binary) << std::string(2049, '\0');
     const struct {
-        const char* text;
-        const char* error;
+        std::string text;
+        std::string error;
     } cases[] = {
+        {"drive port=0 bus=0 target=0 medium=" + disc + "\n", "line 1: medium= is not served by the port driver"},
+        {"\ndrive port=0 bus=0 target=0 medium=" + odd + "\n",
+         "line 2: bad value for medium: '" + odd + "' (" + odd + " holds 2049 bytes, not whole blocks of 2048)"},
         {"drive port=0 bus=0\n", "line 1: drive needs port=, bus= and target="},
         {"\ndrive port=0 bus=0 target=0 colour=red\n", "line 2: unknown key colour"},
         {"drive port=0 bus=0 target=0 letter=EF\n", "line 1: bad value for letter: 'EF'"},
@@ -103,6 +113,8 @@ TEST(ScsiPortConfig, RefusedLinesNameTheirLineAndLeaveNothing) {
         EXPECT_EQ(config.Error(), c.error) << c.text;
         EXPECT_TRUE(config.Drives.empty() && config.Ports.empty()) << c.text;
     }
+    std::remove(disc.c_str());
+    std::remove(odd.c_str());
 }
 
 TEST(ScsiPortConfig, SettingsCarryEverythingTheDriverNeeds) {

@@ -210,6 +210,12 @@ int SimulatedLinuxMachine::Open(const char* path, int flags, int* fd) {
         if (node.Generic && !Writes(flags)) return call.Error = EPERM;
         if (node.Mounted || node.HeldElsewhere || ClaimedByUs(call.Path)) return call.Error = EBUSY;
     }
+    // The CD-ROM driver opens a block node for reading data unless told O_NONBLOCK, and that needs
+    // a disc.
+    const emulator::EmulatedDrive* drive = device->second.Drive;
+    if (!node.Generic && (flags & O_NONBLOCK) == 0 && drive != nullptr && !drive->MediumLoaded()) {
+        return call.Error = ENOMEDIUM;
+    }
     *fd = nextFd_++;
     open_[*fd] = {call.Path, flags};
     ++opened_;

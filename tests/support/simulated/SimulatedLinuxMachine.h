@@ -21,6 +21,7 @@
 //     opens still succeed;
 //   - /dev/sgN with O_EXCL needs O_RDWR (EPERM otherwise) and excludes other exclusive openers;
 //   - the two claims are independent of each other;
+//   - /dev/srN opened without O_NONBLOCK needs a disc in the drive (ENOMEDIUM otherwise);
 //   - through a block node, and through a generic node opened read-only, a caller without
 //     CAP_SYS_RAWIO may send only the harmless commands (INQUIRY, READ BUFFER and the like):
 //     WRITE BUFFER fails with EPERM before it reaches the drive.

@@ -265,7 +265,8 @@ TEST(CliStatus, TheFlashIsReadBackAfterTheCommitOnceTheDriveIsReady) {
     struct Case {
         const char* Name;
         const char* Arguments;
-        int NotReadyAnswers;   // TEST UNIT READY answered 02/04/01 this often
+        int NotReadyAnswers;   // TEST UNIT READY answered 02/NotReady this often
+        uint8_t NotReady[2];   // ASC and ASCQ
         bool Attention;        // then once 06/3F/01
         bool SpoilFlash;       // the flash differs from the image after the commit
         int Exit;
@@ -273,15 +274,20 @@ TEST(CliStatus, TheFlashIsReadBackAfterTheCommitOnceTheDriveIsReady) {
         const char* Last;
     };
     const std::vector<unsigned> commitPause{200};
+    const char* const equal = "flash equals image version 1.51";
     const Case cases[] = {
-        {"ready at once", "upgrade --yes", 0, false, false, 0, commitPause, "flash equals image version 1.51"},
-        {"a unit attention", "upgrade --yes", 0, true, false, 0, commitPause, "flash equals image version 1.51"},
-        {"becoming ready for three seconds", "upgrade --yes", 3, true, false, 0, {200, 1000, 1000, 1000},
-         "flash equals image version 1.51"},
-        {"never ready", "upgrade --yes", 1000, false, false, 3, std::vector<unsigned>(), IncompleteLine},
-        {"a flash that differs", "upgrade --yes", 0, false, true, 3, commitPause, IncompleteLine},
-        {"not read back", "upgrade --yes --no-verify", 0, false, true, 0, commitPause,
+        {"the empty drive's own answer", "upgrade --yes", 0, {0x04, 0x01}, false, false, 0, commitPause, equal},
+        {"a unit attention", "upgrade --yes", 0, {0x04, 0x01}, true, false, 0, commitPause, equal},
+        {"becoming ready for three seconds", "upgrade --yes", 3, {0x04, 0x01}, true, false, 0,
+         {200, 1000, 1000, 1000}, equal},
+        {"never ready", "upgrade --yes", 1000, {0x04, 0x01}, false, false, 3, std::vector<unsigned>(), IncompleteLine},
+        {"a flash that differs", "upgrade --yes", 0, {0x04, 0x01}, false, true, 3, commitPause, IncompleteLine},
+        {"not read back", "upgrade --yes --no-verify", 0, {0x04, 0x01}, false, true, 0, commitPause,
          "Committed; the flash was not read back after the commit (--no-verify)"},
+        // Medium not present is the answer of a drive that has started; it holds no disc.
+        {"no disc", "upgrade --yes", 3, {0x3A, 0x00}, false, false, 0, commitPause, equal},
+        {"no disc, tray closed", "upgrade --yes", 3, {0x3A, 0x01}, false, false, 0, commitPause, equal},
+        {"no disc, tray open", "upgrade --yes", 3, {0x3A, 0x02}, false, false, 0, commitPause, equal},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -289,14 +295,17 @@ TEST(CliStatus, TheFlashIsReadBackAfterTheCommitOnceTheDriveIsReady) {
         EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
         int unitReadyAsked = 0;
         bench.Machine.Machine.BeforeCommand = [&](const std::vector<uint8_t>& cdb) {
-            if (cdb[0] != 0x00) return 0;
-            if (++unitReadyAsked == 1 && c.SpoilFlash) drive.Flash()[0x9000] ^= 0x01;
             Forced answer;
+            if (cdb[0] != 0x00) {
+                bench.Machine.Machine.Force(answer);  // the drive answers the rest itself
+                return 0;
+            }
+            if (++unitReadyAsked == 1 && c.SpoilFlash) drive.Flash()[0x9000] ^= 0x01;
             answer.Active = unitReadyAsked <= c.NotReadyAnswers + (c.Attention ? 1 : 0);
             answer.Status = 0x02;
             answer.SenseKey = unitReadyAsked <= c.NotReadyAnswers ? 0x02 : 0x06;
-            answer.Asc = unitReadyAsked <= c.NotReadyAnswers ? 0x04 : 0x3F;
-            answer.Ascq = 0x01;
+            answer.Asc = unitReadyAsked <= c.NotReadyAnswers ? c.NotReady[0] : 0x3F;
+            answer.Ascq = unitReadyAsked <= c.NotReadyAnswers ? c.NotReady[1] : 0x01;
             bench.Machine.Machine.Force(answer);
             return 0;
         };

@@ -227,6 +227,8 @@ public:
     // START STOP UNIT takes it out and puts it back; only this disc can go in.
     void SetMedium(const Medium& medium);
     bool MediumLoaded() const { return mediumLoaded_ && medium_.blocks != 0 && medium_.read != nullptr; }
+    // Blocks of the disc in the drive; 0 when it is empty.
+    uint32_t MediumBlocks() const { return MediumLoaded() ? medium_.blocks : 0; }
     // nullptr: a commit is kept in memory only.
     void SetImageKeeper(KeepImage keep, void* context);
 

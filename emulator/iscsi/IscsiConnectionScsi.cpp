@@ -15,6 +15,7 @@ namespace emulator {
 namespace {
 
 constexpr uint8_t OpReportLuns = 0xA0;
+constexpr uint8_t OpRead10 = 0x28;
 constexpr uint8_t SenseAbortedCommand = 0x0B;
 constexpr uint8_t AscProtocolCrc = 0x47;  // ASCQ 05h: protocol service CRC error
 
@@ -247,9 +248,14 @@ void IscsiConnection::Complete(Task task) {
 }
 
 uint32_t IscsiConnection::MostAnswered(const Task& task) const {
-    // Only READ BUFFER has a length field wider than 16 bits, and it reads the flash or less.
+    // READ BUFFER reads the flash or less, READ(10) the disc in the drive (none: nothing); every
+    // other length field is 16 bits wide at most.
     if (task.cdb[0] == EmulatedDrive::OpReadBuffer) {
         return static_cast<uint32_t>(target_->Drive->FlashImage().size());
+    }
+    if (task.cdb[0] == OpRead10) {
+        const uint64_t disc = uint64_t{target_->Drive->Drive().MediumBlocks()} * EmulatedDrive::BlockLength;
+        return static_cast<uint32_t>(std::min<uint64_t>(disc, MaxTransfer));
     }
     return MaxTransfer;
 }
@@ -260,11 +266,14 @@ bool IscsiConnection::RunOnDrive(Task& task, Answer& answer) {
     EmulatedDrive::Request request;
     request.cdb = task.cdb;
     request.cdbLength = task.cdbLength;
-    if (task.write && task.expected != 0) {
+    // A READ(10) that the initiator flagged as a write still reads: its data has no way back, and
+    // the data sent with it is not taken (underflow).
+    const bool readFlaggedWrite = task.write && task.cdb[0] == OpRead10;
+    if (task.write && task.expected != 0 && !readFlaggedWrite) {
         request.direction = EmulatedDrive::Direction::Out;
         request.data = task.data.data();
         request.dataLength = known ? std::min(cdbTransfer, task.expected) : task.expected;
-    } else if (task.read) {
+    } else if (task.read || readFlaggedWrite) {
         request.direction = EmulatedDrive::Direction::In;
         // The drive answers as much as the CDB asks for; what exceeds the initiator's buffer is
         // cut off when it is sent and reported as overflow. The buffer is not cleared first: only
@@ -283,7 +292,7 @@ bool IscsiConnection::RunOnDrive(Task& task, Answer& answer) {
     // The drive's latency passes on the target set's clock: a sleep here would stop every other
     // connection of this thread as well.
     answer.result = target_->Drive->ExecuteAtOnce(request);
-    targets_.CommandDone(*target_);
+    if (readFlaggedWrite) answer.result.transferred = 0;
     const uint32_t latencyUs = target_->Drive->Drive().LatencyMicroseconds();
     answer.due = targets_.Now() + (latencyUs + 999u) / 1000u;
     return true;

@@ -1,51 +1,23 @@
 #include "emulator/iscsi/IscsiTargetSet.h"
 
-#include <stdio.h>
-
 #include <algorithm>
 
+#include "emulator/drive/ConfiguredDrive.h"
+
 namespace emulator {
-
-namespace {
-
-bool FileExists(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
-    fclose(f);
-    return true;
-}
-
-}  // namespace
 
 bool IscsiTargetSet::Add(const TargetConfig::Drive& drive, std::string& problem) {
     std::unique_ptr<Target> target(new Target);
     target->Name = drive.Iqn;
     target->LogPath = drive.LogPath;
-    target->Drive.reset(new EmulatedDriveFile(drive.Config));
-    if (!drive.FlashPath.empty()) {
-        // An existing image is the drive's flash as an earlier run left it; never replace it.
-        const bool exists = FileExists(drive.FlashPath);
-        if (exists ? !target->Drive->Open(drive.FlashPath) : !target->Drive->Create(drive.FlashPath)) {
-            problem = drive.FlashPath + (exists ? ": cannot be read or does not hold " : ": cannot be created, ") +
-                      std::to_string(drive.Config.flashSize) + " bytes";
-            return false;
-        }
-    }
-    EmulatedDrive& d = target->Drive->Drive();
-    for (const EmulatedDrive::FaultRule& rule : drive.Faults) d.AddFault(rule);
-    d.FailCommandNumber(drive.FailCommandNumber);
-    d.SetIdentityCheckWithData(drive.IdentityCheckWithData);
-    d.SetGone(drive.Gone);
-    d.SetLatencyMicroseconds(drive.LatencyMilliseconds * 1000u);
-    d.SetAttention(drive.Attention.kind, drive.Attention.nth);
-    d.SetAttentionAfterCommit(drive.AttentionAfterCommit);
-    d.SetNotReadyAfterCommit(drive.NotReadyAfterCommit);
+    target->Drive = ConfiguredDrive::Start(drive, problem);
+    if (target->Drive == nullptr) return false;
     target->Hold = drive.Hold;
     target->HoldSeconds = drive.HoldSeconds;
     target->Drop = drive.Drop;
     target->DropSeconds = drive.DropSeconds;
-    // An empty log from the start: a stale one from an earlier run would mislead.
-    if (!target->LogPath.empty() && !target->Drive->WriteLog(target->LogPath)) {
+    // Emptied from the start, then a line added as each command runs.
+    if (!target->LogPath.empty() && !target->Drive->OpenLog(target->LogPath)) {
         problem = target->LogPath + ": cannot be written";
         return false;
     }
@@ -91,15 +63,11 @@ void IscsiTargetSet::Detach(IscsiConnection* connection) {
     connections_.erase(std::remove(connections_.begin(), connections_.end(), connection), connections_.end());
 }
 
-void IscsiTargetSet::CommandDone(Target& target) {
-    if (!target.LogPath.empty()) target.Drive->WriteLog(target.LogPath);
-}
-
 bool IscsiTargetSet::SaveAll() {
     bool ok = true;
     for (const auto& target : targets_) {
         if (!target->Drive->Path().empty() && !target->Drive->Save()) ok = false;
-        if (!target->LogPath.empty() && !target->Drive->WriteLog(target->LogPath)) ok = false;
+        if (!target->LogPath.empty() && target->Drive->LogFailed()) ok = false;
     }
     return ok;
 }

@@ -61,9 +61,8 @@ public:
     void Detach(IscsiConnection* connection);
     const std::vector<IscsiConnection*>& Connections() const { return connections_; }
 
-    // After each command of a drive: its log file rewritten.
-    void CommandDone(Target& target);
-    // At the end: every flash file and log written. False when one could not be.
+    // At the end: every flash file saved. False when one could not be, or a log line could not be
+    // written.
     bool SaveAll();
 
 private:

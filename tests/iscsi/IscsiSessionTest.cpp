@@ -192,7 +192,8 @@ TEST_F(SessionTest, ResidualsAndSenseInTheResponse) {
         {"inquiry short of the buffer", {0x12, 0, 0, 0, 36, 0}, 0xC0, 64, {}, Pdu::DataIn, 0x83, 0, 28, 36, {}},
         {"inquiry beyond the buffer", {0x12, 0, 0, 0, 0xFF, 0}, 0xC0, 16, {}, Pdu::DataIn, 0x85, 0, 20, 16, {}},
         {"request sense", {0x03, 0, 0, 0, 18, 0}, 0xC0, 64, {}, Pdu::DataIn, 0x83, 0, 46, 18, {}},
-        {"test unit ready", TurCdb, 0x80, 0, {}, Pdu::ScsiResponse, 0x80, 0, 0, 0, {}},
+        {"test unit ready, no disc", TurCdb, 0x80, 0, {}, Pdu::ScsiResponse, 0x80, 2, 0, 0,
+         {0x00, 0x12, 0x70, 0x00, 0x02}},
         {"unknown opcode", {0xAD, 0, 0, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}, 0xC0, 2048, {}, Pdu::ScsiResponse, 0x82, 2, 2048,
          0, {0x00, 0x12, 0x70, 0x00, 0x05}},
         {"LUN 1", TurCdb, 0x80, 0, {0x00, 0x01}, Pdu::ScsiResponse, 0x80, 2, 0, 0, {0x00, 0x12, 0x70, 0x00, 0x05}},
@@ -232,7 +233,7 @@ TEST_F(SessionTest, ResidualsAndSenseInTheResponse) {
     for (const char* line : {" cdb=120000002400 in edtl=64 status=0 sense=00/00/00 moved=36 residual=underflow 28\n",
                              " cdb=12000000ff00 in edtl=16 status=0 sense=00/00/00 moved=16 residual=overflow 20\n",
                              " cdb=3b070000000000001000 out edtl=32 status=0 sense=00/00/00 moved=16 residual=underflow 16\n",
-                             " cdb=000000000000 none edtl=0 status=0 sense=00/00/00 moved=0 residual=0\n"}) {
+                             " cdb=000000000000 none edtl=0 status=2 sense=02/3a/00 moved=0 residual=0\n"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line << log;
     }
 }
@@ -898,7 +899,9 @@ TEST_F(SessionTest, TheConfigurationsMisbehaviourReachesTheDriveAndTheLink) {
                          r[0].data[15]}),
                   sense);
     }
-    EXPECT_EQ(in.Send(in.Command(0x80, TurCdb, 0))[0].header[3], 0x00);
+    const std::vector<Pdu> empty = in.Send(in.Command(0x80, TurCdb, 0));  // then the drive's own answer: no disc
+    ASSERT_EQ(empty.size(), 1u);
+    EXPECT_EQ((Bytes{empty[0].header[3], empty[0].data[4], empty[0].data[14]}), (Bytes{0x02, 0x02, 0x3A}));
     EXPECT_TRUE(in.Send(in.Command(0xC0, IdentityCdb, 16)).empty());
     EXPECT_TRUE(in.connection.Severed());
 }

@@ -286,7 +286,9 @@ TEST_F(SgIoCommands, AFailureKeepsItsCauseAndSenseAndTheLastingOnesAreNotSentAga
         if (c.Lasting) {
             EXPECT_EQ(transport->LastFailure().Why, c.Why);
         }
-        EXPECT_EQ(transport->TestUnitReady(), c.Lasting ? 0 : 1);
+        // Sent again unless lasting, and answered by a drive without a disc.
+        EXPECT_EQ(transport->TestUnitReady(), 0);
+        EXPECT_EQ(transport->LastFailure().Asc, c.Lasting ? c.Asc : 0x3A);
         transport->CloseDevice();
     }
 }
@@ -304,13 +306,13 @@ TEST_F(SgIoCommands, TheTimeOutAndTheObserverSeeEveryCommand) {
     transport->SetTimeOut(5000);
     transport->SetObserver(&seen);
     Bytes buffer(0x4000, 0);
-    EXPECT_EQ(transport->TestUnitReady(), 1);
+    EXPECT_EQ(transport->TestUnitReady(), 0) << "no disc in the drive";
     EXPECT_EQ(transport->DumpFirmwareChunk(buffer.data(), 0, 0, 0x4000), 1);
     bench.Machine.FailScsi("/dev/sg0", EIO);
     EXPECT_EQ(transport->CommitFirmware(), 0);
     transport->SetObserver(nullptr);
     EXPECT_EQ(transport->TestUnitReady(), 0);
-    EXPECT_EQ(seen.Lines, (std::vector<std::string>{"0 -1 0 0 5000 0", "60 -3 16384 0 5000 0", "59 -1 0 5 5000 0"}));
+    EXPECT_EQ(seen.Lines, (std::vector<std::string>{"0 -1 0 0 5000 2", "60 -3 16384 0 5000 0", "59 -1 0 5 5000 0"}));
     EXPECT_EQ(bench.Machine.ScsiCalls().back().Cdb, (Bytes{0, 0, 0, 0, 0, 0}));
 }
 

@@ -73,3 +73,16 @@ TEST(TargetConfigTest, RefusesWithTheLineAndTheReason) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TargetConfigTest, NamesAreIscsiNamesOfAtMost223Characters) {
+    const std::string longest = "iqn." + std::string(TargetConfig::MaxNameLength - 4, 'a');
+    const struct { std::string name; bool valid; } cases[] = {
+        {"iqn.a", true}, {"eui.0", true}, {"naa.-:.", true}, {longest, true},
+        {"iqn.", false}, {longest + "a", false}, {"IQN.a", false}, {"iqn.A", false}, {"iqx.a", false}, {"iqn.a b", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(TargetConfig::ValidName(c.name), c.valid) << c.name;
+}
+
+}  // namespace

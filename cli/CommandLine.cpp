@@ -25,7 +25,8 @@ bool Takes(CommandLine::Command action, const std::string& option) {
     case C::List:
     case C::Image: return option == "--json";
     case C::Upgrade:
-        return drives || option == "--yes" || option == "--backup" || option == "--dry-run" || option == "--no-verify";
+        return drives || option == "--yes" || option == "--backup" || option == "--dry-run" || option == "--no-verify" ||
+               option == "--force" || option == "--allow-older";
     case C::Save: return drives || option == "--yes";
     case C::Verify: return drives;
     default: return false;
@@ -167,6 +168,10 @@ bool CommandLine::SetOption(const std::string& option, const std::string& value,
         Json = true;
     } else if (option == "--no-verify") {
         NoVerify = true;
+    } else if (option == "--force") {
+        Force = true;
+    } else if (option == "--allow-older") {
+        AllowOlder = true;
     } else if (option == "--verbose") {
         ++Verbose;
     }

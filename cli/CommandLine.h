@@ -7,7 +7,8 @@
 // The arguments of flashupgrade:
 //   flashupgrade [list] [--json]
 //   flashupgrade image [--json]
-//   flashupgrade upgrade [DRIVES] [--yes] [--backup FILE] [--dry-run] [--no-verify]
+//   flashupgrade upgrade [DRIVES] [--yes] [--backup FILE] [--dry-run] [--no-verify] [--force]
+//                        [--allow-older]
 //   flashupgrade save FILE [DRIVES] [--yes]
 //   flashupgrade verify [DRIVES]
 // DRIVES is --drive N, --device PATH, --drive N,M,... or --all; the last two (and --json) run the
@@ -30,6 +31,8 @@ public:
     bool DryRun = false;
     bool Json = false;
     bool NoVerify = false;       // --no-verify: no read-back of the whole flash after the commit
+    bool Force = false;          // --force: write even a drive that holds the image, or runs a newer one
+    bool AllowOlder = false;     // --allow-older: write an image older than the firmware the drive runs
     unsigned TimeOutSeconds = 0; // --timeout SECONDS for one command; 0: not given
     int Verbose = 0;             // --verbose (or -v) once: every command; twice: and its data
 

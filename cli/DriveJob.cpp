@@ -47,8 +47,9 @@ bool MayHaveWritten(const OperationOutcome& outcome) {
 
 }  // namespace
 
-DriveJob::DriveJob(const Context& context, SgIoTransport& transport, const DeviceRecord& drive, DriveReport& report)
-    : context_(context), transport_(transport), drive_(drive), report_(report) {}
+DriveJob::DriveJob(const Context& context, SgIoTransport& transport, const DeviceRecord& drive, size_t number,
+                   DriveReport& report)
+    : context_(context), transport_(transport), drive_(drive), number_(number), report_(report) {}
 
 std::string DriveJob::Line() const { return ProgramTexts::DriveLine(drive_, transport_.AddressOf(drive_)); }
 
@@ -66,12 +67,15 @@ int DriveJob::Upgrade(OperationSink& sink) {
         return ExitStatus::Done;
     case Kind::Stopped: return Interrupted(context_.Stops.Stop(), std::string());
     case Kind::Done: return Committed(outcome, sink);
-    case Kind::FlashSizeMismatch:
-        report_.Out("The drive's flash holds " + std::to_string(outcome.FlashSize) + " bytes, the image " +
-                    std::to_string(ImageSize) + ": nothing was written");
-        return ExitStatus::Failed;
+    case Kind::FlashSizeMismatch: return CannotHold(outcome.FlashSize);
     default: return Failed(outcome, std::string(), true);
     }
+}
+
+int DriveJob::CannotHold(uint32_t flashSize) {
+    report_.Out("The drive's flash holds " + std::to_string(flashSize) + " bytes, the image " +
+                std::to_string(ImageSize) + ": nothing was written");
+    return ExitStatus::Failed;
 }
 
 int DriveJob::Committed(const OperationOutcome& outcome, OperationSink& sink) {
@@ -176,18 +180,56 @@ int DriveJob::Interrupted(int signal, const std::string& what) {
     return Interruption::Status(signal);
 }
 
-int DriveJob::KeepBackup(const std::string& path, OperationSink& sink) {
+OperationOutcome DriveJob::ReadBeforeUpgrade(const std::string& backup, OperationSink& sink, int& status) {
+    if (backup.empty()) {
+        const OperationOutcome read = context_.Operations.Verify(transport_, drive_, sink);
+        if (read.Result == Kind::Stopped) {
+            status = Interrupted(context_.Stops.Stop(), std::string());
+        } else if (!read.Succeeded()) {
+            status = Failed(read, std::string());
+            report_.Out("The drive's flash could not be read to compare it with the image: nothing was written");
+        }
+        return read;
+    }
+    // The back-up is the same reads: the flash goes into the file and is compared on its way.
     FlashBackup keeper(context_.Operations, context_.FileSystem);
     report_.Out(OperationTexts::SaveStarts());
-    const OperationOutcome kept = keeper.Keep(transport_, drive_, path, sink);
+    const OperationOutcome kept = keeper.KeepAndCompare(transport_, drive_, backup, sink);
     if (kept.Succeeded()) {
-        report_.Out("Back-up of the flash kept in " + path);
-        return ExitStatus::Done;
+        report_.Out("Back-up of the flash kept in " + backup);
+    } else if (kept.Result == Kind::Stopped) {
+        status = Interrupted(context_.Stops.Stop(), backup);
+    } else {
+        status = NotKept(kept, keeper, backup);
+        report_.Out("Back-up not kept: nothing was written to the drive");
     }
-    if (kept.Result == Kind::Stopped) return Interrupted(context_.Stops.Stop(), path);
-    const int status = NotKept(kept, keeper, path);
-    report_.Out("Back-up not kept: nothing was written to the drive");
-    return status;
+    return kept;
+}
+
+int DriveJob::Examine(const std::string& backup, OperationSink& sink) {
+    // A flash of another size cannot hold the image: refused before the first read.
+    if (drive_.FlashSize != ImageSize) return CannotHold(drive_.FlashSize);
+    int status = ExitStatus::Done;
+    const OperationOutcome read = ReadBeforeUpgrade(backup, sink, status);
+    if (!read.Succeeded()) return status;
+    const CommandLine& options = context_.Options;
+    plan_ = UpgradePlan({read.DifferingChunks, ImageChunks, drive_.VersionMajor, drive_.VersionMinor, ImageVersion(),
+                         options.Force, options.AllowOlder});
+    examined_ = true;
+    // Over several drives each line is told beside the drive's name.
+    planLine_ = plan_.Line(options.SeveralDrives() ? "the drive" : "Drive " + std::to_string(number_));
+    if (!planLine_.empty()) report_.Out(planLine_);
+    return plan_.Decided() == UpgradePlan::Decision::RefusedOlder ? ExitStatus::Failed : ExitStatus::Done;
+}
+
+const char* DriveJob::Outcome(int status) const {
+    if (status == ExitStatus::Incomplete) return "partial";
+    if (!examined_) return "failed";
+    switch (plan_.Decided()) {
+    case UpgradePlan::Decision::Unchanged: return status == ExitStatus::Done ? "unchanged" : "failed";
+    case UpgradePlan::Decision::RefusedOlder: return "refused-older";
+    default: return status == ExitStatus::Done ? "written" : "failed";
+    }
 }
 
 int DriveJob::NotKept(const OperationOutcome& outcome, const FlashBackup& keeper, const std::string& path) {

@@ -7,6 +7,7 @@
 #include "cli/FileSystemApi.h"
 #include "cli/FlashBackup.h"
 #include "cli/Interruption.h"
+#include "cli/UpgradePlan.h"
 #include "transport/DeviceRecord.h"
 #include "transport/SgIoTransport.h"
 #include "upgrade/FirmwareOperations.h"
@@ -32,18 +33,30 @@ public:
         const std::string& ProgramName;   // as it was started, for the command to run again
     };
 
-    DriveJob(const Context& context, SgIoTransport& transport, const DeviceRecord& drive, DriveReport& report);
+    // NUMBER: the drive's number as list shows it.
+    DriveJob(const Context& context, SgIoTransport& transport, const DeviceRecord& drive, size_t number,
+             DriveReport& report);
 
+    // Before an upgrade: reads the whole flash (into BACKUP as well, when one is named), compares
+    // it with the image and decides whether the upgrade writes (Writes()), saying so when it does
+    // not or when the reason is worth a line. 0, or the exit status (an older image refused: 1).
+    int Examine(const std::string& backup, OperationSink& sink);
+    // Whether Examine decided that the upgrade writes.
+    bool Writes() const { return examined_ && plan_.Writes(); }
+    // Examine's decision, as a line about the drive; empty when there was none or it needs none.
+    const std::string& PlanLine() const { return planLine_; }
     // Writes the image, commits and reads the flash back (the questions and the back-up are
     // behind). Honours --dry-run and --no-verify.
     int Upgrade(OperationSink& sink);
-    // The flash into PATH before an upgrade; 0 when kept.
-    int KeepBackup(const std::string& path, OperationSink& sink);
     int Save(const std::string& path, OperationSink& sink);
     int Verify(OperationSink& sink);
 
     // Whether a commit was sent to the drive.
     bool CommitSent() const { return commitSent_; }
+    // What the upgrade came to, given its exit STATUS: "unchanged", "written" (with --dry-run:
+    // what a real run would do), "refused-older", "partial" (something written, not complete)
+    // or "failed" (nothing written).
+    const char* Outcome(int status) const;
     // Whether the last Verify read the whole flash and found it other than the image.
     bool Differs() const { return differs_; }
 
@@ -59,6 +72,8 @@ private:
     // The operation's status text on the standard output and the access layer's reason on the
     // standard error, each when there is one.
     void Explain(const OperationOutcome& outcome, const std::string& path);
+    // The line and status for a drive whose flash, FLASHSIZE bytes, cannot hold the image.
+    int CannotHold(uint32_t flashSize);
     // The last line and status of an upgrade that wrote something and did not complete.
     int Incomplete();
     // After the commit: the drive's answer, its restart, and the whole flash compared with the
@@ -70,11 +85,18 @@ private:
     // The line for a drive that now answers otherwise than when it was listed.
     std::string Replaced() const;
     std::string ImageVersion() const;
+    // Examine's read of the flash: the outcome, or, when it did not succeed, the exit status
+    // with its texts in STATUS.
+    OperationOutcome ReadBeforeUpgrade(const std::string& backup, OperationSink& sink, int& status);
 
     Context context_;
     SgIoTransport& transport_;
     DeviceRecord drive_;
+    size_t number_;
     DriveReport& report_;
+    UpgradePlan plan_{UpgradePlan::Facts{}};
+    std::string planLine_;
+    bool examined_ = false;
     bool commitSent_ = false;
     bool differs_ = false;
 };

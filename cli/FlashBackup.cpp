@@ -5,6 +5,16 @@ FlashBackup::FlashBackup(FirmwareOperations& operations, FileSystemApi& files)
 
 OperationOutcome FlashBackup::Keep(DriveTransport& transport, const DeviceRecord& drive, const std::string& path,
                                    OperationSink& sink) {
+    return KeepWith(path, [&] { return operations_.Read(transport, drive, *this, sink); });
+}
+
+OperationOutcome FlashBackup::KeepAndCompare(DriveTransport& transport, const DeviceRecord& drive,
+                                             const std::string& path, OperationSink& sink) {
+    return KeepWith(path, [&] { return operations_.Verify(transport, drive, sink, this); });
+}
+
+template <typename Read>
+OperationOutcome FlashBackup::KeepWith(const std::string& path, Read read) {
     path_ = path;
     replaced_ = false;
     error_ = files_.CreateTemporary(path, temporary_, &fd_);
@@ -14,7 +24,7 @@ OperationOutcome FlashBackup::Keep(DriveTransport& transport, const DeviceRecord
         outcome.Result = OperationOutcome::Kind::FileOpenFailed;
         return outcome;
     }
-    const OperationOutcome outcome = operations_.Read(transport, drive, *this, sink);
+    const OperationOutcome outcome = read();
     if (!outcome.Succeeded()) {
         CloseTemporary();
         files_.Remove(temporary_.c_str());

@@ -22,12 +22,19 @@ public:
     // not be made or kept ends FileOpenFailed or FileWriteFailed, with FileError() saying why.
     OperationOutcome Keep(DriveTransport& transport, const DeviceRecord& drive, const std::string& path,
                           OperationSink& sink);
+    // The same, and compares the flash with the image as Verify does (DifferingChunks): the reads
+    // before an upgrade.
+    OperationOutcome KeepAndCompare(DriveTransport& transport, const DeviceRecord& drive, const std::string& path,
+                                    OperationSink& sink);
     // The errno of the file step that failed; 0 when none did.
     int FileError() const { return error_; }
     // Whether FILE holds the flash: only the flush of its folder may have failed after that.
     bool Replaced() const { return replaced_; }
 
 private:
+    // Makes the temporary file and runs READ into it; removes the file again when READ fails.
+    template <typename Read>
+    OperationOutcome KeepWith(const std::string& path, Read read);
     // Writes the flash into the temporary file and puts it in the back-up's place.
     bool Receive(const uint8_t* flash, uint32_t size) override;
     // Closes the temporary file once; the errno of the close, or 0.

@@ -244,35 +244,47 @@ int FlashUpgradeProgram::MayKeepIn(const std::string& path) {
     return MayOverwrite(path, true);
 }
 
-int FlashUpgradeProgram::PrepareToWrite(const DeviceRecord& drive, DriveJob& job) {
-    // Questions and the back-up only where the operation would write: a drive whose flash
-    // cannot hold the image and an image that fails its checksum end before the first write.
-    if (drive.FlashSize != ImageSize || !ImageChecksumGood()) return 0;
+int FlashUpgradeProgram::ExamineBeforeWriting(const DeviceRecord& drive, DriveJob& job) {
     std::string node;
     if (platform_.Transport.WriteRefusal(drive, node) != 0) {
         Err(ProgramTexts::WriteRefused(node));
         return ExitEnvironment;
     }
-    const bool backup = !options_.BackupFile.empty();
-    if (backup) {
-        const int overwrite = MayKeepIn(options_.BackupFile);
+    const std::string& backup = options_.BackupFile;
+    if (!backup.empty()) {
+        const int overwrite = MayKeepIn(backup);
         if (overwrite != 0) return overwrite;
     }
-    if (!options_.DryRun) {
-        if (!options_.Yes && !platform_.Terminal.InputIsTerminal()) {
-            Err("flashupgrade: no terminal to ask before writing the firmware: add --yes");
-            return ExitEnvironment;
-        }
-        const std::string question = "Write image version " + ImageVersion() + " to " + Line(drive) +
-                                     (backup ? ", keeping a back-up of its flash in " + options_.BackupFile + "?"
-                                             : ", without a back-up of its flash (--backup FILE keeps one)?");
-        if (!console_.Confirm(question)) {
-            if (const int signal = interruption_.Stop()) return Interrupted(signal, std::string());
-            Out("Upgrade cancelled: nothing was written");
-            return ExitFailed;
-        }
+    return job.Examine(backup, watch_);
+}
+
+int FlashUpgradeProgram::AskToWrite(const DeviceRecord& drive) {
+    if (options_.DryRun) return 0;
+    if (!options_.Yes && !platform_.Terminal.InputIsTerminal()) {
+        Err(NoOneToAsk());
+        return ExitEnvironment;
     }
-    return backup ? job.KeepBackup(options_.BackupFile, watch_) : 0;
+    const bool backup = !options_.BackupFile.empty();
+    const std::string question = "Write image version " + ImageVersion() + " to " + Line(drive) +
+                                 (backup ? ", its old flash kept in " + options_.BackupFile + "?"
+                                         : ", without a back-up of its flash (--backup FILE keeps one)?");
+    if (console_.Confirm(question)) return 0;
+    if (const int signal = interruption_.Stop()) return Interrupted(signal, std::string());
+    Out(CancelledText());
+    return ExitFailed;
+}
+
+const char* FlashUpgradeProgram::NoOneToAsk() {
+    return "flashupgrade: no terminal to ask before writing the firmware: add --yes";
+}
+
+const char* FlashUpgradeProgram::CancelledText() { return "Upgrade cancelled: nothing was written"; }
+
+size_t FlashUpgradeProgram::NumberOf(const DeviceRecord& drive) const {
+    for (size_t i = 0; i < drives_.Count(); ++i) {
+        if (ProgramTexts::Node(*drives_.At(i)) == ProgramTexts::Node(drive)) return i + 1;
+    }
+    return 0;
 }
 
 int FlashUpgradeProgram::ChooseForImage(DeviceRecord& drive) {
@@ -294,9 +306,15 @@ int FlashUpgradeProgram::Upgrade() {
     DeviceRecord drive;
     const int chosen = ChooseForImage(drive);
     if (chosen != 0) return chosen;
-    DriveJob job(JobContext(), platform_.Transport, drive, *this);
-    const int prepared = PrepareToWrite(drive, job);
-    if (prepared != 0) return prepared;
+    DriveJob job(JobContext(), platform_.Transport, drive, NumberOf(drive), *this);
+    // A drive whose flash cannot hold the image and an image that fails its checksum end in the
+    // operation, before the first write, with its text: nothing to read or ask first.
+    if (drive.FlashSize == ImageSize && ImageChecksumGood()) {
+        const int examined = ExamineBeforeWriting(drive, job);
+        if (examined != 0 || !job.Writes()) return examined;
+        const int asked = AskToWrite(drive);
+        if (asked != 0) return asked;
+    }
     Out(OperationTexts::UpgradeStarts());
     watch_.Writing("image version " + ImageVersion() + " is written to " + Line(drive) + " " +
                    ProgramTexts::Node(drive));
@@ -310,7 +328,7 @@ int FlashUpgradeProgram::Save() {
     if (chosen != 0) return chosen;
     const int overwrite = MayKeepIn(options_.File);
     if (overwrite != 0) return overwrite;
-    return DriveJob(JobContext(), platform_.Transport, drive, *this).Save(options_.File, watch_);
+    return DriveJob(JobContext(), platform_.Transport, drive, NumberOf(drive), *this).Save(options_.File, watch_);
 }
 
 int FlashUpgradeProgram::Verify() {
@@ -318,7 +336,7 @@ int FlashUpgradeProgram::Verify() {
     DeviceRecord drive;
     const int chosen = ChooseForImage(drive);
     if (chosen != 0) return chosen;
-    return DriveJob(JobContext(), platform_.Transport, drive, *this).Verify(watch_);
+    return DriveJob(JobContext(), platform_.Transport, drive, NumberOf(drive), *this).Verify(watch_);
 }
 
 int FlashUpgradeProgram::Several() {
@@ -335,7 +353,10 @@ int FlashUpgradeProgram::Several() {
     if (status != 0) return status;
     SeveralDrives run(JobContext(), platform_.Transport, console_, platform_.Terminal, chosen);
     switch (options_.Action) {
-    case Command::Upgrade: return run.Upgrade();
+    case Command::Upgrade:
+        return run.Upgrade([this](const std::vector<SeveralDrives::Drive>& drives, std::string& why) {
+            return AskToWriteSeveral(drives, why);
+        });
     case Command::Save: return run.Save();
     default: return run.Verify();
     }
@@ -397,22 +418,26 @@ int FlashUpgradeProgram::PrepareSeveral(std::vector<SeveralDrives::Drive>& chose
         const int files = FilesForSeveral(chosen, backup);
         if (files != 0) return files;
     }
+    return 0;
+}
+
+int FlashUpgradeProgram::AskToWriteSeveral(const std::vector<SeveralDrives::Drive>& drives, std::string& why) {
     if (options_.DryRun) return 0;
     if (!options_.Yes && !platform_.Terminal.InputIsTerminal()) {
-        Err("flashupgrade: no terminal to ask before writing the firmware: add --yes");
+        why = NoOneToAsk();
         return ExitEnvironment;
     }
-    std::string question = "Write image version " + ImageVersion() + " to " + std::to_string(chosen.size()) +
-                           (chosen.size() == 1 ? " drive:\n" : " drives at once:\n");
-    for (const SeveralDrives::Drive& drive : chosen) {
+    std::string question = "Write image version " + ImageVersion() + " to " + std::to_string(drives.size()) +
+                           (drives.size() == 1 ? " drive:\n" : " drives at once:\n");
+    for (const SeveralDrives::Drive& drive : drives) {
         question += "  Drive " + std::to_string(drive.Number) + " " + Line(drive.Record) + " " +
                     ProgramTexts::Node(drive.Record) + "\n";
     }
-    question += backup.empty() ? "without back-ups of their flash (--backup FOLDER keeps them)?"
-                               : "keeping a back-up of each drive's flash in " + backup + "?";
+    question += options_.BackupFile.empty() ? "without back-ups of their flash (--backup FOLDER keeps them)?"
+                                            : "with each drive's old flash kept in " + options_.BackupFile + "?";
     if (console_.Confirm(question)) return 0;
-    if (const int signal = interruption_.Stop()) return Interrupted(signal, std::string());
-    Out("Upgrade cancelled: nothing was written");
+    // A signal at the question ends the run, which says so itself.
+    why = CancelledText();
     return ExitFailed;
 }
 

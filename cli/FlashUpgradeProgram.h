@@ -74,9 +74,18 @@ private:
     int Choose(DeviceRecord& drive);
     // The same for a command that needs the image: 1 with its text when the slot is unfilled.
     int ChooseForImage(DeviceRecord& drive);
-    // The questions before the first write to DRIVE, then the back-up by JOB; 0 to go on, or
-    // the exit status.
-    int PrepareToWrite(const DeviceRecord& drive, DriveJob& job);
+    // What stands before the first write to DRIVE: the system's refusal, the back-up's file,
+    // then JOB's reads of the flash and its decision; 0 (JOB says whether it writes), or the
+    // exit status.
+    int ExamineBeforeWriting(const DeviceRecord& drive, DriveJob& job);
+    // The question before DRIVE is written (none for a dry run); 0 to go on, or the exit status.
+    int AskToWrite(const DeviceRecord& drive);
+    // The same for several DRIVES at once; 0, or the status with WHY, the line for each drive.
+    int AskToWriteSeveral(const std::vector<SeveralDrives::Drive>& drives, std::string& why);
+    static const char* NoOneToAsk();
+    static const char* CancelledText();
+    // The listed number of DRIVE; 0 when it is not listed.
+    size_t NumberOf(const DeviceRecord& drive) const;
     // FILE, when it exists with content, may be overwritten: 0 to go on, or the exit status.
     // Asks on the terminal when ASK; otherwise only checks that someone could answer.
     int MayOverwrite(const std::string& path, bool ask);
@@ -90,7 +99,7 @@ private:
     // Scans and takes the drives the command names; 0, or the exit status. IMAGE: the command
     // needs drives whose flash can hold the image (--all takes only those).
     int ChooseSeveral(std::vector<SeveralDrives::Drive>& chosen, bool image);
-    // The questions and back-up files before several drives are written; 0, or the exit status.
+    // The checks and back-up files before several drives are examined; 0, or the exit status.
     int PrepareSeveral(std::vector<SeveralDrives::Drive>& chosen);
     // Each drive's file from PATTERN (a folder, a name with %n, or one file for one drive), each
     // checked as MayKeepIn does; 0, or the exit status.

@@ -65,7 +65,7 @@ public:
     Worker(SeveralDrives& run, const Drive& drive)
         : transport_(run.lister_.Scsi()),
           trace_(run.console_, run.board_.Lock(), Name(drive), run.context_.Options.Verbose),
-          job_(run.context_, transport_, drive.Record, Report),
+          job_(run.context_, transport_, drive.Record, drive.Number, Report),
           row_(run.board_.Add(run.context_.Stops, Name(drive))),
           drive_(drive),
           context_(run.context_) {
@@ -104,9 +104,9 @@ private:
 
     void Run() {
         switch (task_) {
-        case Task::Backup:
-            row_.SetStep("back-up");
-            Status = job_.KeepBackup(drive_.File, row_);
+        case Task::Examine:
+            row_.SetStep(drive_.File.empty() ? "reading" : "back-up");
+            Status = job_.Examine(drive_.File, row_);
             break;
         case Task::Upgrade:
             row_.SetStep(context_.Options.DryRun ? "checking" : "writing");
@@ -123,7 +123,13 @@ private:
         }
         // Ended before the row's last step, whose news wakes the board to find every drive done.
         running_ = false;
-        row_.SetStep(Status == ExitStatus::Done ? "done" : "failed");
+        row_.SetStep(LastStep());
+    }
+
+    const char* LastStep() const {
+        if (task_ != Task::Examine) return Status == ExitStatus::Done ? "done" : "failed";
+        if (Status == ExitStatus::Done) return job_.Writes() ? "read" : "unchanged";
+        return job_.Outcome(Status) == std::string("refused-older") ? "refused" : "failed";
     }
 
     SgIoTransport transport_;
@@ -162,7 +168,9 @@ bool SeveralDrives::AllFinished() const {
 
 void SeveralDrives::RunAll(Task task) {
     for (const auto& worker : workers_) {
-        if (worker->Status == ExitStatus::Done) worker->Start(task);
+        if (worker->Status != ExitStatus::Done) continue;
+        if (task == Task::Upgrade && !worker->Job().Writes()) continue;
+        worker->Start(task);
     }
     for (;;) {
         const bool moved = board_.WaitForNews(RedrawMs);
@@ -188,17 +196,35 @@ bool SeveralDrives::TellHeld() {
     return true;
 }
 
-int SeveralDrives::Upgrade() {
-    const bool backups = !drives_.front().File.empty();
-    if (backups) {
-        RunAll(Task::Backup);
-        if (const int signal = context_.Stops.Stop()) return Finish(signal);
+int SeveralDrives::Upgrade(const Question& askToWrite) {
+    RunAll(Task::Examine);
+    if (const int signal = context_.Stops.Stop()) return Finish(signal);
+    const std::vector<Drive> toWrite = ToWrite();
+    if (toWrite.empty()) return Finish(0);
+    std::string why;
+    const int asked = askToWrite(toWrite, why);
+    if (const int signal = context_.Stops.Stop()) return Finish(signal);
+    if (asked != 0) {
+        for (const auto& worker : workers_) {
+            if (worker->Status != ExitStatus::Done || !worker->Job().Writes()) continue;
+            worker->Status = asked;
+            worker->Report.Err(why);
+        }
+        return Finish(0);
     }
     // Every drive writes inside the one span in which the signals are held; a signal before it
     // stops them all with nothing written.
     if (!context_.Options.DryRun && !context_.Stops.Hold()) return Finish(context_.Stops.Stop());
     RunAll(Task::Upgrade);
     return Finish(context_.Stops.Stop());
+}
+
+std::vector<SeveralDrives::Drive> SeveralDrives::ToWrite() const {
+    std::vector<Drive> drives;
+    for (size_t i = 0; i < workers_.size(); ++i) {
+        if (workers_[i]->Status == ExitStatus::Done && workers_[i]->Job().Writes()) drives.push_back(drives_[i]);
+    }
+    return drives;
 }
 
 int SeveralDrives::Save() {
@@ -262,6 +288,7 @@ std::string SeveralDrives::Result(size_t i) const {
     case Command::Upgrade:
         if (worker.Status == ExitStatus::Incomplete) return "incomplete";
         if (!done) return "not written";
+        if (!worker.Job().Writes()) return "unchanged";
         if (context_.Options.DryRun) return "would be upgraded";
         return context_.Options.NoVerify ? "committed" : "upgraded";
     case Command::Save: return done ? "saved" : "not saved";
@@ -273,7 +300,10 @@ std::string SeveralDrives::Result(size_t i) const {
 
 std::string SeveralDrives::Detail(size_t i) const {
     const Worker& worker = *workers_[i];
-    if (worker.Status == ExitStatus::Done) return command_ == Command::Save ? drives_[i].File : std::string();
+    if (worker.Status == ExitStatus::Done) {
+        if (command_ == Command::Upgrade) return worker.Job().PlanLine();
+        return command_ == Command::Save ? drives_[i].File : std::string();
+    }
     // Written and not complete: what to do now. Otherwise why: the last reason, or the last text.
     const std::vector<KeptReport::Said>& lines = worker.Report.Lines;
     const bool wantError = worker.Status != ExitStatus::Incomplete;
@@ -295,7 +325,7 @@ std::string SeveralDrives::Summary() const {
             ++it->second;
         }
     }
-    const char* order[] = {"upgraded", "committed", "would be upgraded", "saved", "equals the image",
+    const char* order[] = {"upgraded", "committed", "would be upgraded", "unchanged", "saved", "equals the image",
                            "differs from the image", "not written", "not saved", "not read", "incomplete"};
     std::string summary = std::to_string(drives_.size()) + (drives_.size() == 1 ? " drive:" : " drives:");
     bool first = true;
@@ -318,6 +348,10 @@ void SeveralDrives::Json(int status) const {
         json.Key("image");
         json.String(ProgramTexts::ImageVersion(context_.Slot));
     }
+    if (command_ == Command::Upgrade) {
+        json.Key("dryRun");
+        json.Boolean(context_.Options.DryRun);
+    }
     json.Key("status");
     json.Number(static_cast<uint64_t>(status));
     json.Key("drives");
@@ -336,6 +370,7 @@ void SeveralDrives::Json(int status) const {
             json.Key("file");
             json.String(drives_[i].File);
         }
+        if (command_ == Command::Upgrade) UpgradeFields(json, i);
         json.EndObject();
     }
     json.EndArray();
@@ -343,6 +378,22 @@ void SeveralDrives::Json(int status) const {
     json.String(Summary());
     json.EndObject();
     console_.Line(TerminalApi::Stream::Out, json.Text());
+}
+
+void SeveralDrives::UpgradeFields(JsonWriter& json, size_t i) const {
+    const DeviceRecord& drive = drives_[i].Record;
+    const Worker& worker = *workers_[i];
+    json.Key("device");
+    json.String(ProgramTexts::Node(drive));
+    json.Key("versionBefore");
+    json.String(std::to_string(drive.VersionMajor) + "." + std::to_string(drive.VersionMinor));
+    json.Key("imageVersion");
+    json.String(ProgramTexts::ImageVersion(context_.Slot));
+    json.Key("outcome");
+    json.String(worker.Job().Outcome(worker.Status));
+    // A commit sent is a change, whatever its answer: the drive may activate it when it restarts.
+    json.Key("changed");
+    json.Boolean(worker.Job().CommitSent());
 }
 
 int SeveralDrives::Worst(const std::vector<int>& statuses) {

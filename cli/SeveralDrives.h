@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/Console.h"
 #include "cli/DriveJob.h"
+#include "cli/JsonWriter.h"
 #include "cli/ProgressBoard.h"
 #include "cli/TerminalApi.h"
 #include "transport/DeviceRecord.h"
@@ -17,9 +19,12 @@
 // the end one result line per drive and a summary. One drive's failure, or its disappearance,
 // ends only that drive's thread.
 //
-// Signals: the reads before an upgrade's writes (the back-ups) and every read of save and verify
-// stop at a signal, on every drive, with nothing written. The writes start on all drives only
-// once the signals are held for all of them; from then on every drive runs to its end.
+// An upgrade first reads every drive's flash (into its back-up, when asked) and compares it with
+// the image; only the drives it then decides to write are asked about and written.
+//
+// Signals: the reads before an upgrade's writes and every read of save and verify stop at a
+// signal, on every drive, with nothing written. The writes start on all drives only once the
+// signals are held for all of them; from then on every drive runs to its end.
 //
 // The exit status is the worst of the drives': 3 (something written, not complete) before 1
 // (failed, nothing written) before 0; 2 when no drive got as far as its operation (each was
@@ -40,8 +45,12 @@ public:
     SeveralDrives(const SeveralDrives&) = delete;
     SeveralDrives& operator=(const SeveralDrives&) = delete;
 
+    // Asked before the drives are written, with those drives; 0 to go on, or the exit status
+    // with WHY, the line that says for each of them why it was not written.
+    using Question = std::function<int(const std::vector<Drive>& drives, std::string& why)>;
+
     // Each returns the exit status.
-    int Upgrade();
+    int Upgrade(const Question& askToWrite);
     int Save();
     int Verify();
 
@@ -55,11 +64,14 @@ public:
 
 private:
     class Worker;
-    enum class Task { Backup, Upgrade, Save, Verify };
+    enum class Task { Examine, Upgrade, Save, Verify };
 
-    // Runs TASK on every drive whose status is still 0, each on its own thread, and waits for
-    // them, drawing the board and telling once of a held signal.
+    // Runs TASK on every drive whose status is still 0 (an upgrade: and that is to be written),
+    // each on its own thread, and waits for them, drawing the board and telling once of a held
+    // signal.
     void RunAll(Task task);
+    // The drives whose upgrade is still on and writes.
+    std::vector<Drive> ToWrite() const;
     bool AllFinished() const;
     // Says, once, that a signal is held while the drives are written; true when it did.
     bool TellHeld();
@@ -71,6 +83,8 @@ private:
     std::string Detail(size_t i) const;
     std::string Summary() const;
     void Json(int status) const;
+    // The members only an upgrade's drive has in the JSON: device, versions, outcome, changed.
+    void UpgradeFields(JsonWriter& json, size_t i) const;
 
     DriveJob::Context context_;
     SgIoTransport& lister_;

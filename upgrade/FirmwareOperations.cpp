@@ -59,10 +59,10 @@ private:
     bool hasContent_;
 };
 
-// Counts the image's chunks that the flash does not hold.
+// Counts the image's chunks that the flash does not hold, then hands the flash on to NEXT, if any.
 class ImageComparer final : public FirmwareOperations::FlashReceiver {
 public:
-    explicit ImageComparer(const uint8_t* image) : image_(image) {}
+    ImageComparer(const uint8_t* image, FirmwareOperations::FlashReceiver* next) : image_(image), next_(next) {}
     uint32_t Differing = 0;
 
     bool Receive(const uint8_t* flash, uint32_t size) override {
@@ -70,11 +70,12 @@ public:
         for (uint32_t at = 0; at < size; at += ChunkLoop::ChunkLength) {
             if (std::memcmp(flash + at, image_ + at, ChunkLoop::ChunkLength) != 0) ++Differing;
         }
-        return true;
+        return next_ == nullptr || next_->Receive(flash, size);
     }
 
 private:
     const uint8_t* image_;
+    FirmwareOperations::FlashReceiver* next_;
 };
 
 // How the dump file is closed when the operation's scope ends.
@@ -111,8 +112,9 @@ OperationOutcome FirmwareOperations::Read(DriveTransport& transport, const Devic
     return Told(sink, ReadInScope(transport, drive, receiver, sink));
 }
 
-OperationOutcome FirmwareOperations::Verify(DriveTransport& transport, const DeviceRecord& drive, OperationSink& sink) {
-    return Told(sink, VerifyInScope(transport, drive, sink));
+OperationOutcome FirmwareOperations::Verify(DriveTransport& transport, const DeviceRecord& drive, OperationSink& sink,
+                                            FlashReceiver* keeper) {
+    return Told(sink, VerifyInScope(transport, drive, sink, keeper));
 }
 
 OperationOutcome FirmwareOperations::UpgradeInScope(DriveTransport& transport, const DeviceRecord& drive,
@@ -188,11 +190,11 @@ OperationOutcome FirmwareOperations::ReadInScope(DriveTransport& transport, cons
 }
 
 OperationOutcome FirmwareOperations::VerifyInScope(DriveTransport& transport, const DeviceRecord& drive,
-                                                   OperationSink& sink) {
+                                                   OperationSink& sink, FlashReceiver* keeper) {
     if (!upgrade::SlotIsFilled(platform_.Slot)) return Ended(Kind::SlotUnfilled);
     // Refused before the open: a flash of another size cannot hold the image.
     if (drive.FlashSize != ImageSize) return FlashSizeMismatch(drive.FlashSize);
-    ImageComparer comparer(Image());
+    ImageComparer comparer(Image(), keeper);
     OperationOutcome outcome = ReadInScope(transport, drive, comparer, sink);
     outcome.DifferingChunks = comparer.Differing;
     return outcome;

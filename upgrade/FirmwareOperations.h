@@ -60,8 +60,10 @@ public:
     // Reads DRIVE's whole flash and hands it to RECEIVER.
     OperationOutcome Read(DriveTransport& transport, const DeviceRecord& drive, FlashReceiver& receiver,
                           OperationSink& sink);
-    // Reads DRIVE's flash and counts the chunks that differ from the image (DifferingChunks).
-    OperationOutcome Verify(DriveTransport& transport, const DeviceRecord& drive, OperationSink& sink);
+    // Reads DRIVE's flash and counts the chunks that differ from the image (DifferingChunks);
+    // hands the flash to KEEPER as well when one is given (FileWriteFailed when it refuses it).
+    OperationOutcome Verify(DriveTransport& transport, const DeviceRecord& drive, OperationSink& sink,
+                            FlashReceiver* keeper = nullptr);
 
 private:
     // The operations without the closing Finished event: their scopes have ended when it is told.
@@ -71,7 +73,8 @@ private:
                                  OverwriteQuestion& question, OperationSink& sink);
     OperationOutcome ReadInScope(DriveTransport& transport, const DeviceRecord& drive, FlashReceiver& receiver,
                                  OperationSink& sink);
-    OperationOutcome VerifyInScope(DriveTransport& transport, const DeviceRecord& drive, OperationSink& sink);
+    OperationOutcome VerifyInScope(DriveTransport& transport, const DeviceRecord& drive, OperationSink& sink,
+                                   FlashReceiver* keeper);
     const uint8_t* Image() const;
     uint16_t ExpectedChecksum() const;
 

@@ -187,7 +187,10 @@ OperationOutcome DriveJob::ReadBeforeUpgrade(const std::string& backup, Operatio
             status = Interrupted(context_.Stops.Stop(), std::string());
         } else if (!read.Succeeded()) {
             status = Failed(read, std::string());
-            report_.Out("The drive's flash could not be read to compare it with the image: nothing was written");
+            // The system's refusal is its own one line; a failed read needs the context.
+            if (status == ExitStatus::Failed) {
+                report_.Out("The drive's flash could not be read to compare it with the image: nothing was written");
+            }
         }
         return read;
     }

@@ -198,3 +198,11 @@ std::vector<unsigned> CliBench::FirmwareCommands(const emulator::EmulatedDrive& 
     }
     return commands;
 }
+
+size_t CliBench::WritesAndCommits(const emulator::EmulatedDrive& drive) {
+    size_t writes = 0;
+    for (unsigned code : LinuxMachineBench::Commands(drive)) {
+        if (code == 0x3B07u || code == 0x3B04u) ++writes;
+    }
+    return writes;
+}

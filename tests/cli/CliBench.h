@@ -122,4 +122,8 @@ public:
     // The drive's commands as LinuxMachineBench::Commands gives them, without the INQUIRYs and
     // identity queries (those of the scan and those of each open).
     static std::vector<unsigned> FirmwareCommands(const emulator::EmulatedDrive& drive);
+    // The eight dump reads with which an upgrade compares the flash with the image.
+    static std::vector<unsigned> ComparingReads() { return std::vector<unsigned>(8, 0x3C11u); }
+    // How many writes and commits reached the drive.
+    static size_t WritesAndCommits(const emulator::EmulatedDrive& drive);
 };

@@ -169,7 +169,8 @@ TEST(CliOptions, ACommandLineThatIsNoneOfTheProgramsStopsWithExit2AndSendsNothin
         {"upgrade --drive 1 --device /dev/sr0", "'--drive' and '--device' name the drive twice: give one of them"},
         {"upgrade --yes=1", "'--yes' takes no value"},
         {"upgrade --backup", "'--backup' needs a value"},
-        {"upgrade --force", "'--force' is no option of upgrade"},
+        {"verify --force", "'--force' is no option of verify"},
+        {"save x.bin --allow-older", "'--allow-older' is no option of save"},
         {"list extra", "unexpected argument 'extra'"},
     };
     for (const Case& c : cases) {

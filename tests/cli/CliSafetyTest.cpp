@@ -129,8 +129,9 @@ TEST(CliSignals, FromTheFirstWriteTheyAreHeldUntilTheUpgradeIsDoneAndSaidOnce) {
         {"SIGTERM at the third write", "3B07", 3, SIGTERM},
         {"SIGINT at a read-back", "3C02", 6, SIGINT},
         {"SIGHUP at the commit", "3B04", 1, SIGHUP},
-        // The identity queries of the scan and of the open come first; none follows the commit.
-        {"SIGINT during the read-back after the commit", "3C01", 3, SIGINT},
+        // The identity queries of the scan and of two opens, and the eight reads that compare the
+        // flash with the image, come first; no identity query follows the commit.
+        {"SIGINT during the read-back after the commit", "3C01", 12, SIGINT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -225,7 +226,8 @@ TEST(CliStatus, SomethingWrittenAndNotCompleteIsThreeWithWhatToDo) {
          [](CliBench& b, EmulatedDrive&) { UnansweredOn(b, "3B07", 4, 0x03, 0); },
          3, 4, {"flashupgrade: /dev/sg0: the drive stopped answering: no answer within 5 s"}},
         {"the drive gone during the read-back after the commit", "upgrade --yes",
-         [](CliBench& b, EmulatedDrive&) { GoneOn(b, "3C01", 4); },
+         // The second of the reads after the commit: after the eight that came before the writes.
+         [](CliBench& b, EmulatedDrive&) { GoneOn(b, "3C01", 13); },
          3, 8, {"flashupgrade: /dev/sg0: gone: the drive is no longer there"}},
         // A write with no answer may have reached the flash, the first one too.
         {"no answer to the first write", "upgrade --yes",
@@ -315,7 +317,8 @@ TEST(CliStatus, TheFlashIsReadBackAfterTheCommitOnceTheDriveIsReady) {
             EXPECT_EQ(bench.Sleep.Pauses, c.Pauses);
         }
         const bool readBack = std::string(c.Arguments).find("--no-verify") == std::string::npos;
-        EXPECT_EQ(Count(drive, 0x3C11), readBack && c.NotReadyAnswers < 1000 ? 8u : 0u);
+        // The eight reads before the writes, and the eight after the commit.
+        EXPECT_EQ(Count(drive, 0x3C11), 8u + (readBack && c.NotReadyAnswers < 1000 ? 8u : 0u));
     }
     // Never ready: a minute of one-second pauses, then the status-3 line.
     CliBench bench;
@@ -481,9 +484,11 @@ TEST(CliTrace, VerboseGivesOneLinePerCommandAndTwiceTheirData) {
     upgrade.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
     EXPECT_EQ(upgrade.Run("upgrade --yes -vv"), 0);
     const Lines out = upgrade.ErrLines();
-    ASSERT_GE(out.size(), 10u);
-    EXPECT_EQ(out[8].compare(0, 44, "flashupgrade: 3B 07 00 00 00 00 00 40 00 00 "), 0) << out[8];
-    EXPECT_EQ(out[9], "flashupgrade:   data out: " + first);
+    // After the scan, the open, the eight reads that compare the flash and the open for the writes,
+    // each command with its data.
+    ASSERT_GE(out.size(), 30u);
+    EXPECT_EQ(out[28].compare(0, 44, "flashupgrade: 3B 07 00 00 00 00 00 40 00 00 "), 0) << out[28];
+    EXPECT_EQ(out[29], "flashupgrade:   data out: " + first);
 }
 
 // The standard names, as SPC lists them: a code off by one names another condition.

@@ -271,8 +271,8 @@ TEST(CliBackup, KeepsTheOldFlashBeforeTheFirstWrite) {
     EXPECT_EQ(bench.Run("upgrade --backup old.bin"), 0);
     ASSERT_EQ(bench.Terminal.Questions.size(), 1u);
     EXPECT_EQ(bench.Terminal.Questions[0],
-              "Write image version 1.51 to (0, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.5, keeping a back-up of "
-              "its flash in old.bin? [y/N] ");
+              "Write image version 1.51 to (0, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.5, its old flash kept in "
+              "old.bin? [y/N] ");
     EXPECT_EQ(bench.OutLines(), (Lines{"Save Firmware...", "Back-up of the flash kept in old.bin", "Upgrade Firmware...",
                                        "Committed: reading the whole flash back to compare it with the image",
                                        "Upgrade Firmware Successful!!",
@@ -283,6 +283,7 @@ TEST(CliBackup, KeepsTheOldFlashBeforeTheFirstWrite) {
     EXPECT_EQ(bench.Files.Files.size(), 1u);   // no temporary file beside it
     EXPECT_EQ(bench.FileSystem.Syncs, 1);
     EXPECT_EQ(bench.FileSystem.FolderSyncs, 1);
+    // The back-up's reads are the ones that compare the flash with the image: made once.
     Codes expected = Dumps(8);
     for (int i = 0; i < 8; ++i) {
         expected.push_back(0x3B07);
@@ -350,13 +351,14 @@ TEST(CliBackup, AnExistingBackUpFileFollowsTheOverwriteRuleOfSave) {
         const char* Arguments;
         int Exit;
         bool Upgraded;
+        bool Kept;   // the back-up replaced the file: it is kept before the upgrade is asked about
     };
     const Case cases[] = {
-        {"no overwrite", true, {"n"}, "upgrade --backup old.bin", 1, false},
-        {"overwrite, then no upgrade", true, {"y", "n"}, "upgrade --backup old.bin", 1, false},
-        {"overwrite and upgrade", true, {"y", "y"}, "upgrade --backup old.bin", 0, true},
-        {"no one to ask", false, {}, "upgrade --backup old.bin", 2, false},
-        {"--yes", false, {}, "upgrade --yes --backup old.bin", 0, true},
+        {"no overwrite", true, {"n"}, "upgrade --backup old.bin", 1, false, false},
+        {"overwrite, then no upgrade", true, {"y", "n"}, "upgrade --backup old.bin", 1, false, true},
+        {"overwrite and upgrade", true, {"y", "y"}, "upgrade --backup old.bin", 0, true, true},
+        {"no one to ask", false, {}, "upgrade --backup old.bin", 2, false, false},
+        {"--yes", false, {}, "upgrade --yes --backup old.bin", 0, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -368,7 +370,7 @@ TEST(CliBackup, AnExistingBackUpFileFollowsTheOverwriteRuleOfSave) {
         for (const std::string& answer : c.Answers) bench.Terminal.Answers.push_back(answer);
         EXPECT_EQ(bench.Run(c.Arguments), c.Exit);
         EXPECT_EQ(drive.CommitCount(), c.Upgraded ? 1u : 0u);
-        EXPECT_EQ(bench.Files.Files["old.bin"], c.Upgraded ? old : Bytes(3, 0x01));
+        EXPECT_EQ(bench.Files.Files["old.bin"], c.Kept ? old : Bytes(3, 0x01));
     }
     CliBench bench;
     bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");

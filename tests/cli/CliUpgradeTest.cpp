@@ -60,15 +60,19 @@ TEST(CliUpgrade, WritesVerifiesAndCommitsTheImageAndSaysWhenItTakesEffect) {
     EXPECT_EQ(bench.OutLines(), UpgradeDone);
     EXPECT_EQ(bench.Terminal.Err, "");
     EXPECT_EQ(std::memcmp(drive.Flash(), bench.Image().data(), CliBench::ImageSize), 0);
-    // The scan's identification, the same again once the drive is held, then the writes; after
-    // the commit the drive is not asked who it is (new firmware may answer otherwise).
+    // The scan's identification, the same again once the drive is held, the flash read to
+    // compare it with the image, the identification again, then the writes; after the commit
+    // the drive is not asked who it is (new firmware may answer otherwise).
     Codes expected = {0x1200, 0x3C01, 0x1200, 0x3C01};
+    const Codes reads = CliBench::ComparingReads();
+    expected.insert(expected.end(), reads.begin(), reads.end());
+    expected.insert(expected.end(), {0x1200, 0x3C01});
     const Codes firmware = EightChunksCommitAndCheck();
     expected.insert(expected.end(), firmware.begin(), firmware.end());
     EXPECT_EQ(LinuxMachineBench::Commands(drive), expected);
     // In ascending order.
     for (uint32_t i = 0; i < 16; ++i) {
-        const EmulatedDrive::LogEntry* entry = drive.LogAt(4 + i);
+        const EmulatedDrive::LogEntry* entry = drive.LogAt(14 + i);
         EXPECT_EQ(entry->bufferId * 0x10000u + entry->bufferOffset, (i / 2) * 0x4000u) << i;
     }
     EXPECT_EQ(bench.Sleep.Pauses, (std::vector<unsigned>{200}));
@@ -104,8 +108,8 @@ TEST(CliUpgrade, AsksOnceOnATerminalAndWritesOnlyOnYes) {
         }
         if (!c.Written) {
             EXPECT_EQ(bench.OutLines(), (Lines{"Upgrade cancelled: nothing was written"}));
-            // Nothing but the scan reached the drive.
-            EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
+            // The question comes after the flash was read and compared, and before any write.
+            EXPECT_EQ(CliBench::FirmwareCommands(drive), CliBench::ComparingReads());
         }
     }
 }
@@ -115,7 +119,7 @@ TEST(CliUpgrade, WithoutATerminalYesIsNeeded) {
     EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
     EXPECT_EQ(bench.Run("upgrade"), 2);
     EXPECT_EQ(bench.ErrLines(), (Lines{"flashupgrade: no terminal to ask before writing the firmware: add --yes"}));
-    EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
+    EXPECT_EQ(CliBench::FirmwareCommands(drive), CliBench::ComparingReads());
     EXPECT_TRUE(bench.Terminal.Questions.empty());
 }
 
@@ -180,26 +184,33 @@ TEST(CliUpgrade, WhatTheOperationRefusesEndsBeforeTheFirstWriteWithItsText) {
         void (*Arrange)(CliBench&);
         Lines Out;
         bool Opened;   // whether any node was claimed
+        bool Read;     // whether the flash was read to compare it with the image
     };
     const Case cases[] = {
         {"unfilled slot", 0x20000, 0, [](CliBench& b) { b.LeaveSlotUnfilled(); }, {"Need Combine firmware first !!"},
-         false},
+         false, false},
+        // Neither read nor asked: the flash cannot hold the image, or the image is damaged.
         {"flash of 256 KiB", 0x40000, 0, [](CliBench&) {},
-         {"Upgrade Firmware...", "The drive's flash holds 262144 bytes, the image 131072: nothing was written"}, true},
+         {"Upgrade Firmware...", "The drive's flash holds 262144 bytes, the image 131072: nothing was written"}, true,
+         false},
         {"checksum", 0x20000, 0, [](CliBench& b) { b.SetImage(0x02, 0x12, "0011"); },
-         {"Upgrade Firmware...", "Check sum not match!! (0010 / 0011)"}, true},
+         {"Upgrade Firmware...", "Check sum not match!! (0010 / 0011)"}, true, false},
+        {"no buffer to read the flash into", 0x20000, 0, [](CliBench& b) { b.Buffers.FailRequestNumber = 1; },
+         {"Memory (Write) Initialization Failed!!",
+          "The drive's flash could not be read to compare it with the image: nothing was written"},
+         false, false},
         {"no write buffer", 0x20000, 0, [](CliBench& b) {
-             b.Buffers.FailRequestNumber = 1;
-             b.Terminal.Input = true;
-             b.Terminal.Answers.push_back("y");
-         },
-         {"Upgrade Firmware...", "Memory (Write) Initialization Failed!!"}, true},
-        {"no read-back buffer", 0x20000, 0, [](CliBench& b) {
              b.Buffers.FailRequestNumber = 2;
              b.Terminal.Input = true;
              b.Terminal.Answers.push_back("y");
          },
-         {"Upgrade Firmware...", "Memory (Read) Initialization Failed!!"}, true},
+         {"Upgrade Firmware...", "Memory (Write) Initialization Failed!!"}, true, true},
+        {"no read-back buffer", 0x20000, 0, [](CliBench& b) {
+             b.Buffers.FailRequestNumber = 3;
+             b.Terminal.Input = true;
+             b.Terminal.Answers.push_back("y");
+         },
+         {"Upgrade Firmware...", "Memory (Read) Initialization Failed!!"}, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -210,7 +221,7 @@ TEST(CliUpgrade, WhatTheOperationRefusesEndsBeforeTheFirstWriteWithItsText) {
         // Where the image cannot be written nothing is asked, and not even --yes is needed.
         EXPECT_EQ(bench.Run("upgrade"), 1);
         EXPECT_EQ(bench.OutLines(), c.Out);
-        EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
+        EXPECT_EQ(CliBench::FirmwareCommands(drive), c.Read ? CliBench::ComparingReads() : Codes{});
         bool claimed = false;
         for (const SimulatedLinuxMachine::OpenCall& open : bench.Machine.Machine.OpenCalls()) {
             if ((open.Flags & O_EXCL) != 0) claimed = true;
@@ -245,19 +256,19 @@ TEST(CliUpgrade, TheEnvironmentsRefusalIsOneLineWithExit2) {
         size_t WritesSent;
     };
     const Case cases[] = {
-        {"mounted", "sr0", [](SimulatedLinuxMachine& m) { m.Mount("/dev/sr0"); }, {"Upgrade Firmware..."},
+        {"mounted", "sr0", [](SimulatedLinuxMachine& m) { m.Mount("/dev/sr0"); }, {},
          {"flashupgrade: /dev/sr0: busy: mounted, or held open by another program"}, 0},
         {"held by another program", "sr0", [](SimulatedLinuxMachine& m) { m.HoldElsewhere("/dev/sg0"); },
-         {"Upgrade Firmware..."}, {"flashupgrade: /dev/sg0: busy: mounted, or held open by another program"}, 0},
+         {}, {"flashupgrade: /dev/sg0: busy: mounted, or held open by another program"}, 0},
         {"no access to the generic node", "sr0",
          [](SimulatedLinuxMachine& m) {
              m.SetRoot(false);
              m.SetPermission("/dev/sg0", false, false);
          },
-         {"Upgrade Firmware..."},
+         {},
          {"flashupgrade: /dev/sg0: no permission: needs root, or read and write access to /dev/sg0"}, 0},
         {"generic node gone", "sr0", [](SimulatedLinuxMachine& m) { m.RemoveNode("/dev/sg0"); },
-         {"Upgrade Firmware..."}, {"flashupgrade: /dev/sg0: gone: the drive is no longer there"}, 0},
+         {}, {"flashupgrade: /dev/sg0: gone: the drive is no longer there"}, 0},
         // The kernel refuses the first write: said once, not as five failed attempts.
         {"write refused through the generic node", "sr0",
          [](SimulatedLinuxMachine& m) { m.FailScsi("/dev/sg0", EPERM, 0x3B); },
@@ -321,14 +332,18 @@ TEST(CliUpgrade, ADryRunDoesEverythingButWrite) {
         uint32_t FlashSize;
         int Exit;
         Lines Out;
+        bool Read;     // the flash read and compared, as a real run would
+        size_t Opens;  // the scan's, the reads', and the claim of the drive as an upgrade would
     };
     const Case cases[] = {
         {"would write", 0x20000, 0,
          {"Upgrade Firmware...",
           "Dry run: (0, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.5 /dev/sr0 would get image version 1.51; "
-          "nothing was written"}},
+          "nothing was written"},
+         true, 5},
         {"flash of 256 KiB", 0x40000, 1,
-         {"Upgrade Firmware...", "The drive's flash holds 262144 bytes, the image 131072: nothing was written"}},
+         {"Upgrade Firmware...", "The drive's flash holds 262144 bytes, the image 131072: nothing was written"}, false,
+         3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -336,10 +351,9 @@ TEST(CliUpgrade, ADryRunDoesEverythingButWrite) {
         EmulatedDrive& drive = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0", c.FlashSize);
         EXPECT_EQ(bench.Run("upgrade --dry-run"), c.Exit);
         EXPECT_EQ(bench.OutLines(), c.Out);
-        EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
+        EXPECT_EQ(CliBench::FirmwareCommands(drive), c.Read ? CliBench::ComparingReads() : Codes{});
         EXPECT_EQ(WritesSent(bench.Machine.Machine), 0u);
-        // It claimed the drive as an upgrade would.
-        EXPECT_EQ(bench.Machine.Machine.OpenCalls().size(), 3u);
+        EXPECT_EQ(bench.Machine.Machine.OpenCalls().size(), c.Opens);
         EXPECT_EQ(bench.Machine.Machine.OpenDescriptors(), 0);
         EXPECT_EQ(bench.Buffers.Held(), 0u);
     }
@@ -361,8 +375,9 @@ TEST(CliUpgrade, TheBarMovesPerVerifiedChunkOnATerminalOnly) {
             expected += "\r[" + std::string(done * 4, '#') + std::string(32 - done * 4, '.') + "] " +
                         std::to_string(done) + "/8 chunks";
         }
-        // The write's bar, then the read-back's after the commit.
-        EXPECT_EQ(bench.Terminal.Err, expected + "\n" + expected + "\n");
+        // The bar of the reads that compare the flash with the image, the write's, then the
+        // read-back's after the commit.
+        EXPECT_EQ(bench.Terminal.Err, expected + "\n" + expected + "\n" + expected + "\n");
         // The texts stay on lines of their own.
         EXPECT_EQ(bench.OutLines(), UpgradeDone);
     }
@@ -377,8 +392,9 @@ TEST(CliUpgrade, ARetriedChunkDoesNotMoveTheBar) {
     const std::string& err = bench.Terminal.Err;
     size_t shown = 0;
     for (size_t at = err.find("/8 chunks"); at != std::string::npos; at = err.find("/8 chunks", at + 1)) ++shown;
-    // Nine for the write (0 to 8), nine for the read-back after the commit.
-    EXPECT_EQ(shown, 18u);
+    // Nine (0 to 8) for the reads before the write, for the write, and for the read-back after
+    // the commit.
+    EXPECT_EQ(shown, 27u);
 }
 
 TEST(CliUpgrade, AnotherDriveAtTheNodeWhileTheQuestionWaitedGetsNothing) {
@@ -418,7 +434,7 @@ TEST(CliUpgrade, AnotherDriveAtTheNodeWhileTheQuestionWaitedGetsNothing) {
         EXPECT_EQ(err.substr(err.find("[y/N] ") + 6), std::string("flashupgrade: /dev/sr0 now answers as ") + c.Answer +
                                                ", not as the listed (0, 0, 0, 0) EMULATED DVD-RW FLASH     Version "
                                                "1.5: nothing was written\n");
-        EXPECT_TRUE(CliBench::FirmwareCommands(drive).empty());
+        EXPECT_EQ(CliBench::FirmwareCommands(drive), CliBench::ComparingReads());
         EXPECT_EQ(std::vector<uint8_t>(drive.Flash(), drive.Flash() + drive.FlashSize()), old);
         EXPECT_EQ(bench.Machine.Machine.OpenDescriptors(), 0);
     }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# list --json and image --json read by a real JSON parser: the documents parse and carry the
+# list --json, image --json and upgrade --json read by a real JSON parser: the documents parse and carry the
 # facts of the text.
 #   json-test.sh PROBE FLASHUPGRADE COMBINE MAKE_IMAGE WORK
 set -eu
@@ -24,6 +24,22 @@ assert second["vendorField"] == 'Q"\\\x01\xe9x  ', repr(second["vendorField"])
 assert second["version"] == "2.10" and second["flashSize"] == 262144, second
 PY
 
+# An upgrade's document: each drive's outcome, and whether it changed.
+status=0
+"$probe" upgrade --drive 1,2 --yes --json >"$work/upgrade.json" 2>"$work/upgrade.err" || status=$?
+[ "$status" -eq 1 ] || { echo "json-test: upgrade --json of a drive too big exited $status" >&2; exit 1; }
+python3 - "$work/upgrade.json" <<'PY'
+import json, sys
+doc = json.load(open(sys.argv[1], encoding="utf-8"))
+assert (doc["command"], doc["image"], doc["dryRun"], doc["status"]) == ("upgrade", "1.51", False, 1), doc
+written, big = doc["drives"]
+pick = lambda d: {k: d[k] for k in ("device", "versionBefore", "imageVersion", "outcome", "changed", "status")}
+assert pick(written) == {"device": "/dev/sr0", "versionBefore": "1.5", "imageVersion": "1.51",
+                         "outcome": "written", "changed": True, "status": 0}, written
+assert pick(big) == {"device": "/dev/sr1", "versionBefore": "2.10", "imageVersion": "1.51",
+                     "outcome": "failed", "changed": False, "status": 1}, big
+PY
+
 # No drive: still one document, with an empty list.
 status=0
 "$probe" --empty-machine list --json >"$work/none.json" 2>"$work/none.err" || status=$?
@@ -44,4 +60,4 @@ status=0
 "$program" image --json >"$work/unfilled.json" 2>/dev/null || status=$?
 [ "$status" -eq 1 ] || { echo "json-test: image --json of an unfilled program exited $status" >&2; exit 1; }
 python3 -c 'import json,sys; assert json.load(open(sys.argv[1])) == {"filled": False, "good": False}' "$work/unfilled.json"
-echo "json-test: list and image documents parse and hold the facts"
+echo "json-test: list, image and upgrade documents parse and hold the facts"

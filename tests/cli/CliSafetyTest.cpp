@@ -100,6 +100,9 @@ TEST(CliSignals, BeforeTheFirstWriteASignalEndsTheRunWithNothingWritten) {
              OnCommand(b, "3C01", 10, [&b] { return b.Signals.Deliver(SIGHUP), 0; });
          },
          129, "flashupgrade: stopped by SIGHUP: nothing was written to the drive"},
+        // The third read that compares the flash with the image: no question, no write.
+        {"during the reads before the writes", "upgrade --yes", [](CliBench& b) { SignalOn(b, "3C01", 5, SIGINT); },
+         130, "flashupgrade: stopped by SIGINT: nothing was written to the drive"},
         {"during a dry run", "upgrade --yes --dry-run", [](CliBench& b) { SignalOn(b, "3C01", 1, SIGTERM); }, 143,
          "flashupgrade: stopped by SIGTERM: nothing was written to the drive"},
     };

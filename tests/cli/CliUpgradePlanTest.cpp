@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/UpgradePlan.h"
 #include "tests/cli/CliBench.h"
 #include "upgrade/FirmwareSlot.h"
 
@@ -44,6 +45,31 @@ std::string Member(const std::string& line, const std::string& key) {
     const size_t start = at + key.size() + 3;
     const size_t end = line[start] == '"' ? line.find('"', start + 1) + 1 : line.find_first_of(",}", start);
     return line.substr(start, end - start);
+}
+
+// The image's version text against the drive's numbers: by number, and only for "X.Y".
+TEST(CliUpgradePlan, VersionsCompareAsNumbersAndOnlyInTheirOneForm) {
+    struct Case {
+        const char* Text;
+        uint16_t Major, Minor;
+        bool Judged;
+        int Order;
+    };
+    const Case cases[] = {
+        {"1.10", 1, 5, true, 1},      {"1.5", 1, 10, true, -1},    {"1.05", 1, 5, true, 0},
+        {"2.0", 1, 99, true, 1},      {"0.9", 1, 0, true, -1},     {"10.0", 9, 9, true, 1},
+        {"9.9", 9, 9, true, 0},       {"65535.65535", 65535, 65535, true, 0}, {"99999.0", 65535, 0, true, 1},
+        {"", 1, 5, false, 0},         {"1", 1, 5, false, 0},       {"1.", 1, 5, false, 0},
+        {".5", 1, 5, false, 0},       {"1.5x", 1, 5, false, 0},    {"v1.5", 1, 5, false, 0},
+        {"1.5.1", 1, 5, false, 0},    {"1/5", 1, 5, false, 0},     {"1.:", 1, 5, false, 0},
+        {"1./", 1, 5, false, 0},      {"123456.1", 1, 5, false, 0}, {"1.123456", 1, 5, false, 0},
+        {"-1.5", 1, 5, false, 0},
+    };
+    for (const Case& c : cases) {
+        int order = 7;
+        EXPECT_EQ(UpgradePlan::CompareVersions(c.Text, c.Major, c.Minor, order), c.Judged) << c.Text;
+        EXPECT_EQ(order, c.Judged ? c.Order : 7) << c.Text;
+    }
 }
 
 TEST(CliUpgradePlan, TheSameImageTwiceWritesOnceAndTheSecondRunSaysSoWithoutAQuestion) {

@@ -3,6 +3,7 @@
 // outcome in the JSON.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -291,6 +292,25 @@ TEST(CliUpgradePlan, SeveralDrivesThatAllHoldTheImageNeedNoQuestion) {
     EXPECT_FALSE(bench.Signals.Holding);
     EXPECT_EQ(bench.OutLines().back(), "2 drives: 2 unchanged");
     EXPECT_EQ(CliBench::WritesAndCommits(first) + CliBench::WritesAndCommits(second), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The question comes after the reads: a signal there still ends the run with nothing written.
+TEST(CliUpgradePlan, ASignalAtTheQuestionOfSeveralDrivesWritesNothing) {
+    CliBench bench;
+    EmulatedDrive& first = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    EmulatedDrive& second = bench.Machine.AddDrive({0, 0, 1, 0}, "sr1", "sg1");
+    bench.Terminal.Input = true;
+    bench.Terminal.WhileReading = [&bench] { return bench.Signals.Deliver(SIGINT); };
+    EXPECT_EQ(bench.Run("upgrade --all"), 130);
+    EXPECT_EQ(bench.Terminal.Questions.size(), 1u);
+    EXPECT_EQ(CliBench::FirmwareCommands(first), CliBench::ComparingReads());
+    EXPECT_EQ(CliBench::FirmwareCommands(second), CliBench::ComparingReads());
+    EXPECT_FALSE(bench.Signals.Holding);
+    EXPECT_EQ(bench.ErrLines().back(), "flashupgrade: stopped by SIGINT: nothing was written to the drives");
 }
 
 }  // namespace

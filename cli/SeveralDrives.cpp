@@ -202,6 +202,8 @@ int SeveralDrives::Upgrade(const Question& askToWrite) {
     const std::vector<Drive> toWrite = ToWrite();
     if (toWrite.empty()) return Finish(0);
     std::string why;
+    // The question goes below the rows, which are drawn anew below it.
+    board_.Break();
     const int asked = askToWrite(toWrite, why);
     if (const int signal = context_.Stops.Stop()) return Finish(signal);
     if (asked != 0) {

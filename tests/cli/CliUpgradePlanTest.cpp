@@ -314,3 +314,25 @@ TEST(CliUpgradePlan, ASignalAtTheQuestionOfSeveralDrivesWritesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The rows of the reads stand above the question; the writes' rows are drawn anew below it, not
+// over it.
+TEST(CliUpgradePlan, OnATerminalTheRowsGoOnBelowTheQuestion) {
+    CliBench bench;
+    bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    bench.Machine.AddDrive({0, 0, 1, 0}, "sr1", "sg1");
+    bench.Terminal.Input = true;
+    bench.Terminal.Error = true;
+    bench.Terminal.Answers = {"y"};
+    EXPECT_EQ(bench.Run("upgrade --all"), 0);
+    const std::string& err = bench.Terminal.Err;
+    const size_t question = err.find("Write image version 1.51 to 2 drives at once:\n");
+    ASSERT_NE(question, std::string::npos);
+    EXPECT_NE(err.rfind("8/8 chunks read\n", question), std::string::npos);
+    const size_t asked = err.find("[y/N] ", question) + 6;
+    EXPECT_EQ(err.compare(asked, 4, "\r\x1b[K"), 0) << err.substr(asked, 20);
+}
+
+}  // namespace

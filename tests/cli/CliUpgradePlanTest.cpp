@@ -336,3 +336,28 @@ TEST(CliUpgradePlan, OnATerminalTheRowsGoOnBelowTheQuestion) {
 }
 
 }  // namespace
+
+namespace {
+
+// No to the question: the drives asked about are not written; one that holds the image is still
+// unchanged, not cancelled.
+TEST(CliUpgradePlan, NoToTheQuestionLeavesTheDrivesThatHoldTheImageUnchanged) {
+    CliBench bench;
+    EmulatedDrive& held = bench.Machine.AddDrive({0, 0, 0, 0}, "sr0", "sg0");
+    EmulatedDrive& other = bench.Machine.AddDrive({0, 0, 1, 0}, "sr1", "sg1");
+    HoldImage(bench, held);
+    bench.Terminal.Input = true;
+    bench.Terminal.Answers = {"n"};
+    EXPECT_EQ(bench.Run("upgrade --all"), 1);
+    EXPECT_EQ(CliBench::WritesAndCommits(held) + CliBench::WritesAndCommits(other), 0u);
+    EXPECT_EQ(bench.OutLines(),
+              (Lines{"Drive 1 /dev/sr0: unchanged: the drive already holds this image (version 1.51; it reports "
+                     "version 1.5 until it restarts): nothing written.",
+                     "Drive 2 /dev/sr1: not written: Upgrade cancelled: nothing was written",
+                     "2 drives: 1 unchanged, 1 not written"}));
+    // After the question on the standard error, why drive 2 was not written.
+    const std::string& err = bench.Terminal.Err;
+    EXPECT_EQ(err.substr(err.find("[y/N] ") + 6), "Drive 2 /dev/sr1: Upgrade cancelled: nothing was written\n");
+}
+
+}  // namespace

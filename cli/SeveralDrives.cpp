@@ -198,14 +198,14 @@ bool SeveralDrives::TellHeld() {
 
 int SeveralDrives::Upgrade(const Question& askToWrite) {
     RunAll(Task::Examine);
-    if (const int signal = context_.Stops.Stop()) return Finish(signal);
+    if (const int signal = context_.Stops.Stop()) return StoppedBeforeWriting(signal);
     const std::vector<Drive> toWrite = ToWrite();
     if (toWrite.empty()) return Finish(0);
     std::string why;
     // The question goes below the rows, which are drawn anew below it.
     board_.Break();
     const int asked = askToWrite(toWrite, why);
-    if (const int signal = context_.Stops.Stop()) return Finish(signal);
+    if (const int signal = context_.Stops.Stop()) return StoppedBeforeWriting(signal);
     if (asked != 0) {
         for (const auto& worker : workers_) {
             if (worker->Status != ExitStatus::Done || !worker->Job().Writes()) continue;
@@ -216,9 +216,19 @@ int SeveralDrives::Upgrade(const Question& askToWrite) {
     }
     // Every drive writes inside the one span in which the signals are held; a signal before it
     // stops them all with nothing written.
-    if (!context_.Options.DryRun && !context_.Stops.Hold()) return Finish(context_.Stops.Stop());
+    if (!context_.Options.DryRun && !context_.Stops.Hold()) return StoppedBeforeWriting(context_.Stops.Stop());
     RunAll(Task::Upgrade);
     return Finish(context_.Stops.Stop());
+}
+
+int SeveralDrives::StoppedBeforeWriting(int signal) {
+    // A drive that was to be written and was not is no success, whatever its reads decided.
+    for (const auto& worker : workers_) {
+        if (worker->Status != ExitStatus::Done || !worker->Job().Writes()) continue;
+        worker->Status = Interruption::Status(signal);
+        worker->Report.Err(std::string("stopped by ") + Interruption::Name(signal) + " before its first write");
+    }
+    return Finish(signal);
 }
 
 std::vector<SeveralDrives::Drive> SeveralDrives::ToWrite() const {

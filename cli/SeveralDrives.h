@@ -70,6 +70,9 @@ private:
     // each on its own thread, and waits for them, drawing the board and telling once of a held
     // signal.
     void RunAll(Task task);
+    // Ends an upgrade that SIGNAL stopped before its writes: the drives that were to be written
+    // were not.
+    int StoppedBeforeWriting(int signal);
     // The drives whose upgrade is still on and writes.
     std::vector<Drive> ToWrite() const;
     bool AllFinished() const;

@@ -310,6 +310,9 @@ TEST(CliUpgradePlan, ASignalAtTheQuestionOfSeveralDrivesWritesNothing) {
     EXPECT_EQ(CliBench::FirmwareCommands(first), CliBench::ComparingReads());
     EXPECT_EQ(CliBench::FirmwareCommands(second), CliBench::ComparingReads());
     EXPECT_FALSE(bench.Signals.Holding);
+    EXPECT_EQ(bench.OutLines(), (Lines{"Drive 1 /dev/sr0: not written: stopped by SIGINT before its first write",
+                                       "Drive 2 /dev/sr1: not written: stopped by SIGINT before its first write",
+                                       "2 drives: 2 not written"}));
     EXPECT_EQ(bench.ErrLines().back(), "flashupgrade: stopped by SIGINT: nothing was written to the drives");
 }
 

@@ -41,17 +41,30 @@ other_commands() {
     grep -Ev '^(WRITE_BUFFER|READ_BUFFER) |^INQUIRY mode=0 |^OP_0x(00|4A|1E) ' || true
 }
 
-# The commands of a whole upgrade: every chunk written and read back, in ascending order, then
-# one commit.
-program_commands() {  # an upgrade: the chunks, the commit, the whole flash read back after it
-  local c
-  for c in $chunks; do echo "write $c 0x4000 0"; echo "readback $c 0x4000 0"; done
-  echo "commit 0"
-  dump_commands
-}
+# dump_commands: the whole flash read, chunk by chunk in ascending order: a save, a verify, the
+# comparison with the image that comes before an upgrade's first write, and the read-back after
+# its commit.
 dump_commands() {
   local c
   for c in $chunks; do echo "dump $c 0x4000 0"; done
+}
+# write_commands [N]: the first N chunks (all eight when N is left out) written and read back, in
+# ascending order.
+write_commands() {
+  local c n=0
+  for c in $chunks; do
+    [ "$n" -lt "${1:-8}" ] || break
+    echo "write $c 0x4000 0"; echo "readback $c 0x4000 0"
+    n=$((n + 1))
+  done
+}
+# program_commands: a whole upgrade that writes: the flash read and compared with the image, every
+# chunk written and read back, one commit, the flash read back after it.
+program_commands() {
+  dump_commands
+  write_commands
+  echo "commit 0"
+  dump_commands
 }
 
 # expect_commands WHAT LOG N EXPECTED: the firmware commands of pair N are exactly EXPECTED and

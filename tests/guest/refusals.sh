@@ -1,7 +1,8 @@
 # In the guest: the upgrades that must stop, each between markers on its drive's generic node:
 # a chunk that fails five times, a flash of 256 KiB, a drive held exclusively by another process,
-# a user without access to the nodes; then a user of the nodes' group, who may upgrade; a back-up
-# that does not fit; without the sg driver, the group member is refused and root is not.
+# a user without access to the nodes, no terminal and no --yes; then a user of the nodes' group,
+# who may upgrade; a back-up that does not fit; without the sg driver, the group member is refused
+# and root is not; a drive that holds the image, with no terminal and no --yes, is left as it is.
 . /lib/guest-lib.sh
 . /opt/program-lib.sh
 fu=/opt/flashupgrade
@@ -30,7 +31,10 @@ check "256 KiB flash: exit 1" exited big-flash 1
 check "256 KiB flash: the status line stays, the sizes follow" output_is big-flash out "Upgrade Firmware...
 The drive's flash holds 262144 bytes, the image 131072: nothing was written"
 
+# The question comes after the flash was read and compared, so the refusal does too.
+marker /dev/sg3
 run no-yes $fu upgrade --drive 4
+marker /dev/sg3
 check "no terminal, no --yes: exit 2" exited no-yes 2
 check "no terminal, no --yes: asks for --yes" output_is no-yes err \
   "flashupgrade: no terminal to ask before writing the firmware: add --yes"
@@ -109,4 +113,14 @@ run root-sr $fu upgrade --drive 3 --yes
 marker /dev/sr2
 check "no generic node, root: exit 0" exited root-sr 0
 check "no generic node, root: upgraded" says root-sr out "Upgrade Firmware Successful!!"
+
+# A drive that holds the image asks nothing, so no terminal and no --yes stand in its way. These
+# drives report no version from their flash: it keeps reporting 1.0 until it restarts.
+marker /dev/sr2
+run held-image $fu upgrade --drive 3
+marker /dev/sr2
+check "holds the image, no terminal, no --yes: exit 0" exited held-image 0
+check "holds the image: one line, nothing written" output_is held-image out \
+  "Drive 3 already holds this image (version 1.10; it reports version 1.0 until it restarts): nothing written."
+check "holds the image: nothing on stderr" output_is held-image err ""
 exit "$failures"

@@ -1,7 +1,8 @@
-# In the guest, as root unless a step says otherwise: the combined flashupgrade on four drives
+# In the guest, as root unless a step says otherwise: the combined flashupgrade on five drives
 # (see flashupgrade.cfg). Markers around each step let the host cut the drive's log per step:
-#   drive 0: [dry run] [upgrade with back-up] [upgrade as a member of the nodes' group]
+#   drive 0: [dry run] [upgrade with back-up] [upgrade --force as a member of the nodes' group]
 #   drive 1: [the peer's write]     drive 3: [the failing upgrade]
+#   drive 4: [upgrade --json] [the same upgrade again: nothing written]
 . /lib/guest-lib.sh
 fu=/opt/flashupgrade
 
@@ -17,13 +18,14 @@ expect() {
 has() { grep -qxF "$2" "$1" || { echo "  no line: $2"; return 1; }; }
 uptime_cs() { read up idle </proc/uptime; echo "$up" | tr -d .; }
 
-check "list: the four drives in order" expect 0 /tmp/list $fu list
+check "list: the five drives in order" expect 0 /tmp/list $fu list
 check "list line 1" has /tmp/list "1: (0, 0, 0, 0) EMULATED DVD-RW FLASH     Version 1.5 /dev/sr0"
 check "list line 2" has /tmp/list "2: (0, 0, 1, 0) EMULATED DVD-RW FLASH     Version 1.5 /dev/sr1"
 check "list line 3: identity with CHECK CONDITION and valid data is listed" \
   has /tmp/list "3: (0, 0, 2, 0) EMULATED BIG FLASH        Version 1.0 /dev/sr2"
 check "list line 4" has /tmp/list "4: (0, 0, 3, 0) EMULATED DVD-RW FLASH     Version 1.5 /dev/sr3"
-check "list: nothing else" test "$(wc -l </tmp/list)" -eq 4
+check "list line 5" has /tmp/list "5: (0, 0, 4, 0) EMULATED DVD-RW FLASH     Version 1.5 /dev/sr4"
+check "list: nothing else" test "$(wc -l </tmp/list)" -eq 5
 
 check "image" expect 0 /tmp/image $fu image
 check "image line" has /tmp/image "$(cat /opt/image-line.txt)"
@@ -76,10 +78,33 @@ kill "$holder"; wait "$holder" 2>/dev/null
 check "a user without access: exit 2" expect 2 /tmp/noaccess /opt/run_as 1000 1000 $fu upgrade --yes --device /dev/sr0
 check "a user without access: the reason" grep -q 'no permission' /tmp/noaccess
 
+# The drive holds the image already: --force has it written again, which a member of the nodes'
+# group may do as well as root.
 marker /dev/sg0
-check "a member of the nodes' group upgrades" expect 0 /tmp/group /opt/run_as 1000 24 $fu upgrade --yes --device /dev/sr0
+check "a member of the nodes' group upgrades (--force)" expect 0 /tmp/group /opt/run_as 1000 24 $fu upgrade --yes --force --device /dev/sr0
 marker /dev/sg0
+check "a member of the nodes' group: written again, as asked" \
+  has /tmp/group "Drive 1 already holds this image (version 1.10): written again, as asked (--force)"
 check "a member of the nodes' group: no chunk error" sh -c "! grep -q 'Error Happen' /tmp/group"
+check "a member of the nodes' group: the flash read back after the commit" has /tmp/group "flash equals image version 1.10"
+
+# The same drive upgraded twice, as JSON: the second run finds the image in the flash, writes
+# nothing and says so. The drive reports the version in its flash, 1.10 once written.
+json_head='{"command":"upgrade","image":"1.10","dryRun":false,"status":0,"drives":[{"number":5,"host":0,"channel":0,"target":4,"lun":0,'
+marker /dev/sg4
+check "upgrade --json: exit 0" expect 0 /tmp/json1 $fu upgrade --yes --json --device /dev/sr4
+marker /dev/sg4
+check "upgrade --json: the document, one line and nothing else" test "$(wc -l </tmp/json1)" -eq 1
+check "upgrade --json: the command, the image, no dry run, the status, drive 5" grep -qF "$json_head" /tmp/json1
+check "upgrade --json: written, a commit sent" grep -qF \
+  '"status":0,"result":"upgraded","detail":"","device":"/dev/sr4","versionBefore":"1.5","imageVersion":"1.10","outcome":"written","changed":true}],"summary":"1 drive: 1 upgraded"}' /tmp/json1
+marker /dev/sg4
+check "the same upgrade again --json: exit 0" expect 0 /tmp/json2 $fu upgrade --yes --json --device /dev/sr4
+marker /dev/sg4
+check "again --json: the document, one line and nothing else" test "$(wc -l </tmp/json2)" -eq 1
+check "again --json: the command, the image, no dry run, the status, drive 5" grep -qF "$json_head" /tmp/json2
+check "again --json: unchanged, no commit sent" grep -qF \
+  '"status":0,"result":"unchanged","detail":"the drive already holds this image (version 1.10): nothing written.","device":"/dev/sr4","versionBefore":"1.10","imageVersion":"1.10","outcome":"unchanged","changed":false}],"summary":"1 drive: 1 unchanged"}' /tmp/json2
 
 # The peer on the same work: the same image in 16 KiB chunks with WRITE BUFFER mode 7, then the
 # commit; it reads nothing back.

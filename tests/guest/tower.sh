@@ -18,6 +18,8 @@ only_drive() { ! grep -qv "^Drive $2 /dev/sr$(($2 - 1)): " "/tmp/$1.err"; }
 no_restart_advice() { ! grep -q -e power-cycle -e 'restart the computer\.' "/tmp/$1.out"; }
 # holds TEXT PART: TEXT holds PART.
 holds() { case $1 in *"$2"*) ;; *) return 1 ;; esac; }
+# none_said_upgraded LOG: no line of LOG reports a drive upgraded, nor counts one in the summary.
+none_said_upgraded() { ! grep -qE ': upgraded|[0-9] upgraded' "$1"; }
 # json_drive NAME N: the members of drive N's object in the document of run NAME (the objects of
 # the drives hold no object of their own).
 json_drive() { tr '{' '\n' <"/tmp/$1.out" | grep "^\"number\":$2,"; }
@@ -55,6 +57,7 @@ done
 check "one question for the four drives" [ "$(grep -o '\[y/N\]' /tmp/question.log | wc -l)" = 1 ]
 check "Ctrl-C at the question: says nothing was written" \
   grep -qF "flashupgrade: stopped by SIGINT: nothing was written to the drive" /tmp/question.log
+check "Ctrl-C at the question: no drive reported upgraded" none_said_upgraded /tmp/question.log
 
 # --- one drive alone ---------------------------------------------------------------------------
 markers
@@ -97,6 +100,7 @@ check "the question names one drive" grep -qF "Write image version 1.10 to 1 dri
 check "the question names drive 4, the one whose flash differs" grep -qF \
   "  Drive 4 (0, 0, 3, 0) EMULATED DVD-RW FLASH     Version 1.5 /dev/sr3" /tmp/question4.log
 check "the question leaves out the drives that hold the image" sh -c '! grep -q "^  Drive [123] " /tmp/question4.log'
+check "Ctrl-C at the question, drive 4 incomplete: drive 4 not reported upgraded" none_said_upgraded /tmp/question4.log
 
 # --- the same upgrade again, as JSON: only drive 4 is written ------------------------------------------
 unchanged="the drive already holds this image (version 1.10): nothing written."

@@ -368,9 +368,7 @@ int FlashUpgradeProgram::ChooseSeveral(std::vector<SeveralDrives::Drive>& chosen
         DeviceRecord drive;
         const int status = Choose(drive);
         if (status != 0) return status;
-        for (size_t i = 0; i < drives_.Count(); ++i) {
-            if (ProgramTexts::Node(*drives_.At(i)) == ProgramTexts::Node(drive)) chosen.push_back({i + 1, drive, ""});
-        }
+        chosen.push_back({NumberOf(drive), drive, ""});
         return 0;
     }
     const int scanned = Scan();

@@ -29,8 +29,8 @@
 // turned into its texts and exit status.
 //
 // Exit status: 0 when the command did what it says (an upgrade: committed, and the flash read
-// back equals the image), 1 when the operation failed with nothing written to the drive (its
-// text says why), 2 when the command line or the system stood in the way before anything was
+// back equals the image; or the drive already held the image), 1 when the operation failed, or
+// an older image was refused, with nothing written to the drive (its text says why), 2 when the command line or the system stood in the way before anything was
 // written (usage, permissions, a busy or vanished drive, a drive that answers as another than the
 // one listed, a file the system refused, a question that no one can answer), 3
 // when something was written and the upgrade did not complete, 128+N when signal N stopped the

@@ -207,11 +207,7 @@ int SeveralDrives::Upgrade(const Question& askToWrite) {
     const int asked = askToWrite(toWrite, why);
     if (const int signal = context_.Stops.Stop()) return StoppedBeforeWriting(signal);
     if (asked != 0) {
-        for (const auto& worker : workers_) {
-            if (worker->Status != ExitStatus::Done || !worker->Job().Writes()) continue;
-            worker->Status = asked;
-            worker->Report.Err(why);
-        }
+        NotWritten(asked, why);
         return Finish(0);
     }
     // Every drive writes inside the one span in which the signals are held; a signal before it
@@ -222,13 +218,18 @@ int SeveralDrives::Upgrade(const Question& askToWrite) {
 }
 
 int SeveralDrives::StoppedBeforeWriting(int signal) {
+    NotWritten(Interruption::Status(signal), std::string("stopped by ") + Interruption::Name(signal) +
+                                                 " before its first write");
+    return Finish(signal);
+}
+
+void SeveralDrives::NotWritten(int status, const std::string& why) {
     // A drive that was to be written and was not is no success, whatever its reads decided.
     for (const auto& worker : workers_) {
         if (worker->Status != ExitStatus::Done || !worker->Job().Writes()) continue;
-        worker->Status = Interruption::Status(signal);
-        worker->Report.Err(std::string("stopped by ") + Interruption::Name(signal) + " before its first write");
+        worker->Status = status;
+        worker->Report.Err(why);
     }
-    return Finish(signal);
 }
 
 std::vector<SeveralDrives::Drive> SeveralDrives::ToWrite() const {

@@ -73,6 +73,8 @@ private:
     // Ends an upgrade that SIGNAL stopped before its writes: the drives that were to be written
     // were not.
     int StoppedBeforeWriting(int signal);
+    // Gives each drive that was to be written STATUS and WHY, the line that says why it was not.
+    void NotWritten(int status, const std::string& why);
     // The drives whose upgrade is still on and writes.
     std::vector<Drive> ToWrite() const;
     bool AllFinished() const;

@@ -172,6 +172,7 @@ TEST(CliOptions, ACommandLineThatIsNoneOfTheProgramsStopsWithExit2AndSendsNothin
         {"verify --force", "'--force' is no option of verify"},
         {"save x.bin --allow-older", "'--allow-older' is no option of save"},
         {"list extra", "unexpected argument 'extra'"},
+        {"list -v", "'-v' is no option of list"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Arguments);
